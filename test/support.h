@@ -1,0 +1,72 @@
+#ifndef TEST_SUPPORT_H_
+#define TEST_SUPPORT_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// `count` valid MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz) whose payload
+// bytes follow `seed`; no byte is 0xFF, so no false sync or tag marker occurs.
+std::string MpegFrames(size_t count, unsigned seed = 1);
+
+// A v2.3 frame: header with `flags`, then `payload`.
+std::string Frame(const std::string& id, const std::string& payload,
+                  int flags = 0);
+// A v2.3 text frame holding ISO-8859-1 `text`.
+std::string TextFrame(const std::string& id, const std::string& text);
+// An ID3v2 tag of version 2.`major` around `frames`, padded with `padding`
+// zero bytes.
+std::string Id3v2(int major, const std::string& frames, size_t padding = 0);
+// A 128-byte ID3v1.1 tag.
+std::string Id3v1(const std::string& title, const std::string& comment,
+                  int track);
+
+// The frames of the ID3v2.3 tag at the start of `file`, as (id, payload) in
+// file order; read independently of id3lib.
+std::vector<std::pair<std::string, std::string>> RawFrames(
+    const std::string& file);
+// The payload of the only frame `id` in `file`; fails the test unless there is
+// exactly one.
+std::string RawFrame(const std::string& file, const std::string& id);
+// The bytes of `file` between its ID3v2 tag and its ID3v1 tag.
+std::string AudioOf(const std::string& file);
+// The size of the ID3v2 tag at the start of `file`, header included, or 0.
+size_t V2TagSize(const std::string& file);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// A fresh directory, removed with all it holds on destruction.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& parent = "/tmp");
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const;
+  // The names in the directory, sorted.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status;  // exit status, or 128 + signal number
+};
+
+// Runs the tagwell binary with `args` after word 0; `in_child` runs in the
+// child just before exec, for limits and credentials.
+RunResult RunTagwell(const std::vector<std::string>& args,
+                     const std::function<void()>& in_child = nullptr);
+
+// Makes the calling process the unprivileged user "nobody"; false when that is
+// impossible.
+bool BecomeNobody();
+
+}  // namespace testing_support
+
+#endif  // TEST_SUPPORT_H_
