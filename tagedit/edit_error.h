@@ -11,6 +11,12 @@ class EditError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+inline constexpr char kCannotOpen[] = "File error. Cannot open the file.";
+inline constexpr char kUnsupportedVersion[] =
+    "File error. Unsupported ID3v2 tag version.";
+inline constexpr char kCannotRead[] = "File error. Cannot read the tag.";
+inline constexpr char kCannotWrite[] = "File error. Cannot write the file.";
+
 }  // namespace tagedit
 
 #endif  // TAGEDIT_EDIT_ERROR_H_
