@@ -1,0 +1,265 @@
+// Fault injection on real files through the built binary: every failure leaves
+// the file byte-identical and no temporary file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+
+#include "test/support.h"
+
+namespace {
+
+using testing_support::AudioOf;
+using testing_support::BecomeNobody;
+using testing_support::Frame;
+using testing_support::Id3v2;
+using testing_support::MpegFrames;
+using testing_support::RawFrame;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::RunTagwell;
+using testing_support::TempDir;
+using testing_support::TextFrame;
+using testing_support::WriteFile;
+
+const char kCannotOpen[] = "File error. Cannot open the file.";
+const char kUnsupported[] = "File error. Unsupported ID3v2 tag version.";
+const char kCannotRead[] = "File error. Cannot read the tag.";
+const char kCannotWrite[] = "File error. Cannot write the file.";
+
+// Whether a child can become "nobody" and still run the binary; root ignores
+// file modes, so permission cases must run unprivileged.
+bool CanRunAsNobody() {
+  pid_t pid = fork();
+  if (pid == 0)
+    _exit(BecomeNobody() && access(TAGWELL_BINARY, X_OK) == 0 ? 0 : 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void AsNobody() {
+  if (!BecomeNobody()) _exit(126);
+}
+
+// A file-size limit of `bytes`, as a nearly full disk would impose.
+std::function<void()> FileSizeLimit(rlim_t bytes) {
+  return [bytes] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  };
+}
+
+const std::string kTagged =
+    Id3v2(3, TextFrame("TIT2", "Old title") + TextFrame("TPE1", "Old artist"),
+          50) +
+    MpegFrames(30);
+
+struct Fault {
+  const char* name;
+  std::string content;                          // of song.mp3
+  std::function<void(const TempDir&)> prepare;  // after song.mp3 is written
+  std::string target;                           // the name given to tagwell
+  std::function<void()> in_child;
+  bool unprivileged;
+  std::string message;
+};
+
+TEST(FileSafety, EveryFailureLeavesTheFileAsItWas) {
+  const std::string v24 =
+      Id3v2(4, TextFrame("TIT2", "Four") + TextFrame("TPE1", "x"), 20) +
+      MpegFrames(5);
+  const std::string compressed =
+      Id3v2(3, Frame("TIT2",
+                     std::string("\0\0\0\x20x\x9c", 6) + std::string(20, 'z'),
+                     0x0080)) +
+      MpegFrames(5);
+  std::string past_end = Id3v2(3, TextFrame("TIT2", "t")) + MpegFrames(3);
+  past_end[6] = 0x7F;
+  const std::string untagged = MpegFrames(40);
+  const Fault faults[] = {
+      {"missing", "", nullptr, "absent.mp3", nullptr, false, kCannotOpen},
+      {"directory", "",
+       [](const TempDir& d) { mkdir((d / "sub").c_str(), 0755); }, "sub",
+       nullptr, false, kCannotOpen},
+      {"fifo", "", [](const TempDir& d) { mkfifo((d / "pipe").c_str(), 0644); },
+       "pipe", nullptr, false, kCannotOpen},
+      {"dangling link", "",
+       [](const TempDir& d) { symlink("nowhere", (d / "l").c_str()); }, "l",
+       nullptr, false, kCannotOpen},
+      {"ID3v2.4", v24, nullptr, "song.mp3", nullptr, false, kUnsupported},
+      {"compressed frame", compressed, nullptr, "song.mp3", nullptr, false,
+       kCannotRead},
+      {"size past the end", past_end, nullptr, "song.mp3", nullptr, false,
+       kCannotRead},
+      {"disk full, rewrite", untagged, nullptr, "song.mp3",
+       FileSizeLimit(untagged.size()), false, kCannotWrite},
+      {"disk full, ID3v1 appended in place", kTagged, nullptr, "song.mp3",
+       FileSizeLimit(kTagged.size()), false, kCannotWrite},
+      {"unreadable", kTagged,
+       [](const TempDir& d) { chmod((d / "song.mp3").c_str(), 0); }, "song.mp3",
+       AsNobody, true, kCannotOpen},
+      {"read-only file", kTagged,
+       [](const TempDir& d) { chmod((d / "song.mp3").c_str(), 0444); },
+       "song.mp3", AsNobody, true, kCannotWrite},
+      {"read-only file, rewrite", untagged,
+       [](const TempDir& d) { chmod((d / "song.mp3").c_str(), 0444); },
+       "song.mp3", AsNobody, true, kCannotWrite},
+      {"read-only directory, rewrite", untagged,
+       [](const TempDir& d) {
+         chmod((d / "song.mp3").c_str(), 0666);
+         chmod(d.path().c_str(), 0555);
+       },
+       "song.mp3", AsNobody, true, kCannotWrite},
+  };
+  bool unprivileged = CanRunAsNobody();
+  if (!unprivileged) {
+    std::cout
+        << "[  SKIPPED ] permission cases: cannot run the binary as nobody\n";
+  }
+  for (const Fault& fault : faults) {
+    if (fault.unprivileged && !unprivileged) continue;
+    TempDir dir;
+    if (!fault.content.empty()) WriteFile(dir / "song.mp3", fault.content);
+    if (fault.prepare) fault.prepare(dir);
+    std::vector<std::string> before = dir.Names();
+    RunResult result = RunTagwell({dir / fault.target, "-set", "title", "New"},
+                                  fault.in_child);
+    EXPECT_EQ(result.out, fault.message) << fault.name;
+    EXPECT_EQ(result.status, 1) << fault.name;
+    EXPECT_EQ(result.err, "") << fault.name;
+    chmod(dir.path().c_str(), 0777);
+    chmod((dir / "song.mp3").c_str(), 0644);
+    EXPECT_EQ(dir.Names(), before) << fault.name;
+    if (!fault.content.empty()) {
+      EXPECT_EQ(ReadFile(dir / "song.mp3"), fault.content) << fault.name;
+    }
+  }
+}
+
+TEST(FileSafety, SymbolicLinkStaysALinkToTheTaggedFile) {
+  TempDir dir;
+  WriteFile(dir / "real.mp3", kTagged);
+  ASSERT_EQ(symlink("real.mp3", (dir / "link.mp3").c_str()), 0);
+  RunResult result =
+      RunTagwell({dir / "link.mp3", "-set", "title", std::string(5000, 'x')});
+  EXPECT_EQ(result.status, 0) << result.out;
+  struct stat link;
+  ASSERT_EQ(lstat((dir / "link.mp3").c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  EXPECT_EQ(RawFrame(ReadFile(dir / "real.mp3"), "TIT2"),
+            '\0' + std::string(5000, 'x'));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"link.mp3", "real.mp3"}));
+}
+
+TEST(FileSafety, RewriteKeepsOwnerGroupAndMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing the owner needs root";
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  WriteFile(file, MpegFrames(10));
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(file.c_str(), 02640), 0);
+  ASSERT_EQ(RunTagwell({file, "-set", "title", "t"}).status, 0);
+  struct stat status;
+  ASSERT_EQ(stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 65534u);
+  EXPECT_EQ(status.st_gid, 65534u);
+  EXPECT_EQ(status.st_mode & 07777, 02640u);
+}
+
+TEST(FileSafety, FramesOfOtherTaggersSurvive) {
+  const std::string others =
+      Frame("APIC",
+            std::string("\0image/png\0\x03\0", 13) + "\x89PNG\r\n\x1a\n....") +
+      Frame("TXXX", std::string("\0MusicBrainz Album Id\0abc-123", 29)) +
+      Frame("PRIV", std::string("WM/MediaClassPrimaryID\0\xBC\x7D", 25));
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  WriteFile(file, Id3v2(3, others + TextFrame("TIT2", "Old")) + MpegFrames(10));
+  ASSERT_EQ(
+      RunTagwell({file, "-set", "title", "New", "-set", "year", "2020"}).status,
+      0);
+  std::string bytes = ReadFile(file);
+  EXPECT_EQ(RawFrame(bytes, "TIT2"), std::string("\0New", 4));
+  EXPECT_NE(bytes.find(others), std::string::npos);
+}
+
+// Mutated tags must never kill the tool, hang it or cost audio.
+TEST(FileSafety, MutatedTagsNeverCostTheAudio) {
+  const std::string frames =
+      TextFrame("TIT2", "Title") + TextFrame("TPE1", "Artist") +
+      Frame("COMM", std::string("\0eng\0A comment", 14)) +
+      TextFrame("TRCK", "3/9") + Frame("APIC", std::string(60, 'p'));
+  const std::string tag = Id3v2(3, frames, 40);
+  const std::string audio = MpegFrames(8);
+  std::mt19937 random(20261206);
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  int rendered = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string mutated = tag;
+    for (int k = 1 + random() % 4; k > 0; --k) {
+      size_t at = 10 + random() % (tag.size() - 10);  // the header stays intact
+      mutated[at] = static_cast<char>(random());
+    }
+    WriteFile(file, mutated + audio);
+    RunResult result =
+        RunTagwell({file, "-set", "title", "T", "-set", "tracknum", "4"});
+    std::string after = ReadFile(file);
+    ASSERT_TRUE(result.status == 0 || result.status == 1) << "round " << round;
+    EXPECT_EQ(result.err, "") << "round " << round;
+    if (result.status == 0) {
+      ++rendered;
+      EXPECT_EQ(AudioOf(after), audio) << "round " << round;
+    } else {
+      EXPECT_EQ(after, mutated + audio) << "round " << round;
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"})
+        << "round " << round;
+  }
+  EXPECT_GT(rendered, 100);
+}
+
+// A signal at any moment of a rewrite leaves the old file or the new one.
+TEST(FileSafety, SignalsLeaveTheOldFileOrTheNewOne) {
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  const std::string original = MpegFrames(40000);  // about 16 MB
+  std::mt19937 random(7);
+  int old_seen = 0, new_seen = 0;
+  for (int round = 0; round < 12; ++round) {
+    WriteFile(file, original);
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stdout);
+      execl(TAGWELL_BINARY, TAGWELL_BINARY, file.c_str(), "-set", "title", "T",
+            nullptr);
+      _exit(127);
+    }
+    usleep(random() % 40000);
+    kill(pid, round % 3 == 0 ? SIGINT : round % 3 == 1 ? SIGTERM : SIGHUP);
+    int status;
+    waitpid(pid, &status, 0);
+    std::string after = ReadFile(file);
+    if (after == original) {
+      ++old_seen;
+    } else {
+      ++new_seen;
+      EXPECT_EQ(AudioOf(after), original) << "round " << round;
+      EXPECT_EQ(RawFrame(after, "TIT2"), std::string("\0T", 2))
+          << "round " << round;
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"})
+        << "round " << round;
+  }
+  std::cout << "old file " << old_seen << " times, new file " << new_seen
+            << " times\n";
+}
+
+}  // namespace
