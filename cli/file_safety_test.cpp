@@ -1,6 +1,8 @@
 // Fault injection on real files through the built binary: every failure leaves
 // the file byte-identical and no temporary file behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/falloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -260,6 +262,72 @@ TEST(FileSafety, SignalsLeaveTheOldFileOrTheNewOne) {
   }
   std::cout << "old file " << old_seen << " times, new file " << new_seen
             << " times\n";
+}
+
+// Whether files in `directory` can have room inserted at their front.
+bool CanInsertRange(const std::string& directory) {
+  std::string probe = directory + "/probe";
+  WriteFile(probe, std::string(8192, 'p'));
+  int fd = open(probe.c_str(), O_RDWR);
+  bool can = fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, 4096) == 0;
+  close(fd);
+  unlink(probe.c_str());
+  return can;
+}
+
+const std::string& LargeAudio() {
+  static const std::string audio = MpegFrames(81000);  // 33.8 MB
+  return audio;
+}
+
+TEST(LargeFiles, FirstTagIsInsertedInFrontOfTheAudio) {
+  TempDir dir;
+  if (!CanInsertRange(dir.path())) {
+    GTEST_SKIP() << dir.path() << " cannot insert ranges";
+  }
+  std::string file = dir / "song.mp3";
+  WriteFile(file, LargeAudio());
+  ASSERT_EQ(link(file.c_str(), (dir / "hard.mp3").c_str()), 0);
+  struct stat before, after;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(RunTagwell({file, "-set", "title", "Long"}).status, 0);
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  std::string bytes = ReadFile(file);
+  EXPECT_EQ(ReadFile(dir / "hard.mp3"), bytes);
+  EXPECT_EQ(AudioOf(bytes), LargeAudio());
+  EXPECT_EQ(RawFrame(bytes, "TIT2"), std::string("\0Long", 5));
+  uint64_t room = testing_support::V2TagSize(bytes);
+  EXPECT_EQ(room % before.st_blksize, 0u);
+
+  // A failure after the insert takes the room out again. The file's time shows
+  // that it was written, so this is the insert undone, not a copy never made.
+  WriteFile(file, LargeAudio());
+  timespec old_times[2] = {{946684800, 0}, {946684800, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old_times, 0), 0);
+  RunResult result = RunTagwell({file, "-set", "title", "Long"},
+                                FileSizeLimit(LargeAudio().size() + room));
+  EXPECT_EQ(result.out, kCannotWrite);
+  EXPECT_EQ(result.status, 1);
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_NE(after.st_mtime, 946684800);
+  EXPECT_TRUE(ReadFile(file) == LargeAudio());
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"hard.mp3", "song.mp3"}));
+}
+
+TEST(LargeFiles, WithoutInsertSupportTheFileIsCopied) {
+  TempDir dir("/dev/shm");
+  if (CanInsertRange(dir.path())) GTEST_SKIP() << "/dev/shm can insert ranges";
+  std::string file = dir / "song.mp3";
+  WriteFile(file, LargeAudio());
+  struct stat before, after;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(RunTagwell({file, "-set", "title", "Long"}).status, 0);
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  std::string bytes = ReadFile(file);
+  EXPECT_TRUE(AudioOf(bytes) == LargeAudio());
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"});
 }
 
 }  // namespace

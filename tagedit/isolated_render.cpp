@@ -78,7 +78,8 @@ std::string ChildReply(const TagFile& file,
   if (!StripPadding(tag, &v2) || v1.size() != 128) {
     return std::string(1, kUnreadable);
   }
-  return std::string(1, kRendered) + Length(v2.size()) + v2 + Length(v1.size()) + v1;
+  return std::string(1, kRendered) + Length(v2.size()) + v2 +
+         Length(v1.size()) + v1;
 }
 
 [[noreturn]] void RunChild(const TagFile& file,

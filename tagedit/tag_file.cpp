@@ -63,7 +63,8 @@ TagFile OpenTagFile(const std::string& name) {
   if (!real) throw EditError(kCannotOpen);
   file.path = real.get();
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
-  file.fd = UniqueFd(open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  file.fd =
+      UniqueFd(open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
       !S_ISREG(file.status.st_mode)) {
     throw EditError(kCannotOpen);

@@ -1,6 +1,7 @@
 #include "tagedit/tag_writer.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,11 @@ namespace {
 constexpr uint64_t kHeaderSize = 10;
 constexpr uint64_t kV1Size = 128;
 constexpr size_t kCopyBuffer = 64 * 1024;
+// Padding a new or grown tag keeps, so that the next edits fit in place.
+constexpr uint64_t kMinPadding = 1024;
+// From this much audio on, a grown tag gets room inserted in front of the
+// audio instead of a copy of the file, and a shrunk one keeps its room.
+constexpr uint64_t kLargeFile = uint64_t{32} << 20;
 
 // Holds off SIGINT, SIGTERM and SIGHUP while the file is between states; one
 // that arrives meanwhile is delivered when the block ends.
@@ -53,16 +59,33 @@ UniqueFd OpenForWriting(const TagFile& file) {
   return fd;
 }
 
-// Same-size tags overwrite the old ones. The old bytes are kept to be put back
-// if a write fails half way.
+// The bytes an edit overwrites, kept to be put back if a write fails half way.
+struct OldTags {
+  std::string v2;
+  std::string v1;
+};
+
+OldTags ReadOldTags(const TagFile& file) {
+  OldTags old;
+  if (!ReadAt(file.fd.get(), 0, file.v2_size, &old.v2) ||
+      !ReadAt(file.fd.get(), file.audio_end(), file.v1_size, &old.v1)) {
+    throw EditError(kCannotWrite);
+  }
+  return old;
+}
+
+// Puts the file back as it was, once its audio is back where it was.
+void PutBack(int fd, const TagFile& file, const OldTags& old) {
+  WriteAt(fd, 0, old.v2);
+  WriteAt(fd, file.audio_end(), old.v1);
+  if (ftruncate(fd, file.size) == 0) fsync(fd);
+}
+
+// Same-size tags overwrite the old ones.
 void WriteInPlace(const TagFile& file, const std::string& v2,
                   const std::string& v1) {
   UniqueFd fd = OpenForWriting(file);
-  std::string old_v2, old_v1;
-  if (!ReadAt(file.fd.get(), 0, v2.size(), &old_v2) ||
-      !ReadAt(file.fd.get(), file.audio_end(), file.v1_size, &old_v1)) {
-    throw EditError(kCannotWrite);
-  }
+  OldTags old = ReadOldTags(file);
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
   // of room, and then nothing else has changed yet.
@@ -70,9 +93,30 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
       fsync(fd.get()) == 0) {
     return;
   }
-  WriteAt(fd.get(), 0, old_v2);
-  WriteAt(fd.get(), file.audio_end(), old_v1);
-  if (ftruncate(fd.get(), file.size) == 0) fsync(fd.get());
+  PutBack(fd.get(), file, old);
+  throw EditError(kCannotWrite);
+}
+
+// Makes room for a larger tag by inserting whole blocks at the front of the
+// file, which moves no audio and needs no space for a copy; returns false
+// when the file system cannot, and then nothing has changed.
+bool InsertRoom(const TagFile& file, const std::string& v2,
+                const std::string& v1) {
+  uint64_t block = file.status.st_blksize;
+  uint64_t room =
+      (v2.size() + kMinPadding - file.v2_size + block - 1) / block * block;
+  std::string tag = PadV2(v2, file.v2_size + room);
+  UniqueFd fd = OpenForWriting(file);
+  OldTags old = ReadOldTags(file);
+  SignalBlock signals;
+  if (fallocate(fd.get(), FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
+  if (WriteAt(fd.get(), 0, tag) &&
+      WriteAt(fd.get(), file.audio_end() + room, v1) && fsync(fd.get()) == 0) {
+    return true;
+  }
+  if (fallocate(fd.get(), FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0) {
+    PutBack(fd.get(), file, old);
+  }
   throw EditError(kCannotWrite);
 }
 
@@ -131,10 +175,12 @@ void Rewrite(const TagFile& file, const std::string& v2,
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
                       uint64_t audio_size) {
   if (needed == 0) return 0;
-  if (old_v2_size >= needed && old_v2_size - needed < 4096) return old_v2_size;
-  uint64_t file_size = needed + audio_size + kV1Size;
-  // Like id3lib, a file that is already a multiple still gets 2 KiB more.
-  uint64_t padded = (file_size / 2048 + 1) * 2048;
+  bool large = audio_size >= kLargeFile;
+  if (old_v2_size >= needed && (large || old_v2_size - needed < 4096)) {
+    return old_v2_size;
+  }
+  uint64_t file_size = needed + kMinPadding + audio_size + kV1Size;
+  uint64_t padded = (file_size + 2047) / 2048 * 2048;
   return padded - audio_size - kV1Size;
 }
 
@@ -149,13 +195,13 @@ std::string PadV2(const std::string& v2, uint64_t size) {
 }
 
 void WriteTags(const TagFile& file, const RenderedTags& tags) {
-  uint64_t size = ChooseV2Size(tags.v2.size(), file.v2_size,
-                               file.audio_end() - file.audio_begin());
-  std::string v2 = PadV2(tags.v2, size);
+  uint64_t audio_size = file.audio_end() - file.audio_begin();
+  uint64_t size = ChooseV2Size(tags.v2.size(), file.v2_size, audio_size);
   if (size == file.v2_size) {
-    WriteInPlace(file, v2, tags.v1);
-  } else {
-    Rewrite(file, v2, tags.v1);
+    WriteInPlace(file, PadV2(tags.v2, size), tags.v1);
+  } else if (audio_size < kLargeFile || tags.v2.empty() ||
+             !InsertRoom(file, tags.v2, tags.v1)) {
+    Rewrite(file, PadV2(tags.v2, size), tags.v1);
   }
 }
 

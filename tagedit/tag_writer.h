@@ -11,8 +11,8 @@ namespace tagedit {
 
 // The size of the new ID3v2 tag, header included, for `needed` bytes of header
 // and frames (0 for no tag): the old tag's room when the tag fits it with less
-// than 4 KiB to spare, else room that brings the file to the next multiple of
-// 2 KiB, as id3lib chooses.
+// than 4 KiB to spare (any room, for 32 MiB of audio or more), else at least
+// 1 KiB of padding, up to the next multiple of 2 KiB for the whole file.
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
                       uint64_t audio_size);
 
@@ -20,9 +20,10 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
-// Puts `tags` into `file`, in place when the ID3v2 tag keeps its size, else by
-// a complete new file renamed over it; throws EditError, and then the file is
-// as it was.
+// Puts `tags` into `file`: in place when the ID3v2 tag keeps its size, into
+// blocks inserted at the front of a large file where the file system can, else
+// by a complete new file renamed over it; throws EditError, and then the file
+// is as it was.
 void WriteTags(const TagFile& file, const RenderedTags& tags);
 
 }  // namespace tagedit
