@@ -1,0 +1,105 @@
+// Installation as users get it: cmake --install, the man page, the bash
+// completion and the Debian package.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "test/support.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+struct Shell {
+  std::string out;
+  int status;
+};
+
+// Runs `command` with sh; standard error joins standard output.
+Shell Sh(const std::string& command) {
+  Shell result{"", -1};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    result.out.append(buffer, n);
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+const std::string kBuild = TAGWELL_BUILD_DIR;
+const std::string kVersion = TAGWELL_VERSION;
+
+TEST(Install, PutsTheProgramManPageAndCompletionInPlace) {
+  TempDir dest;
+  Shell install = Sh("DESTDIR=" + dest.path() + " cmake --install " + kBuild +
+                     " --prefix /opt/tw");
+  ASSERT_EQ(install.status, 0) << install.out;
+  Shell files = Sh("cd " + dest.path() + " && find . -type f | sort");
+  EXPECT_EQ(files.out,
+            "./opt/tw/bin/tagwell\n"
+            "./opt/tw/share/bash-completion/completions/tagwell\n"
+            "./opt/tw/share/man/man1/tagwell.1\n");
+  EXPECT_EQ(Sh(dest / "opt/tw/bin/tagwell --version").out,
+            "tagwell " + kVersion + "\n");
+  std::string page = dest / "opt/tw/share/man/man1/tagwell.1";
+  EXPECT_NE(
+      testing_support::ReadFile(page).find("\"tagwell " + kVersion + "\""),
+      std::string::npos);
+  Shell lint = Sh("command -v mandoc >/dev/null && mandoc -Tlint " + page +
+                  " || groff -man -ww -z " + page);
+  EXPECT_EQ(lint.status, 0) << lint.out;
+  EXPECT_EQ(lint.out, "");
+}
+
+TEST(Install, CompletionOffersKeywordsFieldsAndFiles) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"tagwell --", "--help\n--version\n"},
+      {"tagwell song.mp3 \"\"", "-set\n"},
+      {"tagwell song.mp3 -set \"\"",
+       "tracknum\nartist\nalbum\ntitle\nyear\ncomment\ngenre\n"},
+      {"tagwell song.mp3 -set t", "tracknum\ntitle\n"},
+      {"tagwell song.mp3 -set title \"\"", ""},
+      {"tagwell song.mp3 -set title x -", "-set\n"},
+      {"tagwell song.mp3 -set title x -set ye", "year\n"},
+      {"tagwell " TAGWELL_SOURCE_DIR "/sample/sam",
+       TAGWELL_SOURCE_DIR "/sample/sample.mp3\n"},
+  };
+  for (const auto& [line, offered] : cases) {
+    Shell shell = Sh("bash -c 'source " TAGWELL_SOURCE_DIR
+                     "/dist/tagwell.bash-completion; COMP_WORDS=(" +
+                     line +
+                     "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _tagwell; "
+                     "printf \"%s\\n\" \"${COMPREPLY[@]}\" | grep .; true'");
+    EXPECT_EQ(shell.out, offered) << line;
+  }
+  EXPECT_EQ(Sh("bash -c 'source " TAGWELL_SOURCE_DIR
+               "/dist/tagwell.bash-completion; complete -p tagwell'")
+                .out,
+            "complete -o filenames -F _tagwell tagwell\n");
+}
+
+TEST(Install, DebianPackageHoldsTheSameFilesAndNeedsId3lib) {
+  TempDir out;
+  Shell pack = Sh("cpack --config " + kBuild + "/CPackConfig.cmake -G DEB -B " +
+                  out.path());
+  ASSERT_EQ(pack.status, 0) << pack.out;
+  std::string deb = Sh("ls " + out.path() + "/*.deb").out;
+  ASSERT_FALSE(deb.empty());
+  deb.pop_back();
+  Shell files =
+      Sh("dpkg-deb -c " + deb + " | awk '$1 !~ /^d/ { print $6 }' | sort");
+  EXPECT_EQ(files.out,
+            "./usr/bin/tagwell\n"
+            "./usr/share/bash-completion/completions/tagwell\n"
+            "./usr/share/man/man1/tagwell.1\n");
+  EXPECT_EQ(Sh("dpkg-deb -f " + deb + " Package Version").out,
+            "Package: tagwell\nVersion: " + kVersion + "\n");
+  EXPECT_NE(Sh("dpkg-deb -f " + deb + " Depends").out.find("libid3-3.8.3v5"),
+            std::string::npos);
+}
+
+}  // namespace
