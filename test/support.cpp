@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,11 +182,23 @@ std::vector<std::string> TempDir::Names() const {
   return names;
 }
 
+const std::string& TagwellBinary() {
+  static TempDir dir;
+  static const std::string path = [] {
+    std::string copy = dir / "tagwell";
+    WriteFile(copy, ReadFile(TAGWELL_BINARY));
+    chmod(copy.c_str(), 0755);
+    return copy;
+  }();
+  return path;
+}
+
 RunResult RunTagwell(const std::vector<std::string>& args,
                      const std::function<void()>& in_child) {
   int out[2], err[2];
   EXPECT_EQ(pipe(out), 0);
   EXPECT_EQ(pipe(err), 0);
+  const std::string& binary = TagwellBinary();
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
@@ -193,11 +206,11 @@ RunResult RunTagwell(const std::vector<std::string>& args,
     close(out[0]);
     close(err[0]);
     if (in_child) in_child();
-    std::vector<char*> argv{const_cast<char*>(TAGWELL_BINARY)};
+    std::vector<char*> argv{const_cast<char*>(binary.c_str())};
     for (const std::string& arg : args)
       argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(TAGWELL_BINARY, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(out[1]);

@@ -58,6 +58,10 @@ struct RunResult {
   int status;  // exit status, or 128 + signal number
 };
 
+// A copy of the built binary in a directory anyone may enter, so that tests
+// can run it as an unprivileged user wherever the build lives.
+const std::string& TagwellBinary();
+
 // Runs the tagwell binary with `args` after word 0; `in_child` runs in the
 // child just before exec, for limits and credentials.
 RunResult RunTagwell(const std::vector<std::string>& args,
