@@ -152,10 +152,12 @@ RenderedTags RenderEditedTags(const TagFile& file,
     }
   }
   in.Reset();
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  int status = 0;
+  pid_t waited;
+  while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) {
+  if (waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      reply.empty()) {
     throw EditError(kCannotRead);
   }
   if (reply[0] == kUnknownVersion) throw EditError(kUnsupportedVersion);
