@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <sstream>
 
 #include "tagedit/edit_error.h"
@@ -20,6 +19,7 @@ namespace {
 
 constexpr rlim_t kCpuSeconds = 20;
 constexpr rlim_t kMemoryBytes = rlim_t{2} << 30;
+constexpr size_t kV1Size = 128;
 
 // What the child reports ahead of the tags.
 enum Verdict : char {
@@ -55,10 +55,6 @@ bool StripPadding(const ID3_Tag& tag, std::string* v2) {
   return true;
 }
 
-std::string Length(uint64_t value) {
-  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 std::string ChildReply(const TagFile& file,
                        const std::vector<FieldEdit>& edits) {
   // Through the descriptor the parent opened, the library reads the very file
@@ -75,11 +71,11 @@ std::string ChildReply(const TagFile& file,
   tag.SetUnsync(false);
   std::string v2 = Render(tag, ID3TT_ID3V2);
   std::string v1 = Render(tag, ID3TT_ID3V1);
-  if (!StripPadding(tag, &v2) || v1.size() != 128) {
+  if (!StripPadding(tag, &v2) || v1.size() != kV1Size) {
     return std::string(1, kUnreadable);
   }
-  return std::string(1, kRendered) + Length(v2.size()) + v2 +
-         Length(v1.size()) + v1;
+  // The ID3v1 tag has a fixed size, so the ID3v2 tag is simply the rest.
+  return char{kRendered} + v1 + v2;
 }
 
 [[noreturn]] void RunChild(const TagFile& file,
@@ -110,22 +106,6 @@ std::string ChildReply(const TagFile& file,
     done += n;
   }
   _exit(0);
-}
-
-// Takes the next `length` bytes of `reply` at `*at`; false past its end.
-bool Take(const std::string& reply, size_t* at, size_t length,
-          std::string* bytes) {
-  if (reply.size() - *at < length) return false;
-  *bytes = reply.substr(*at, length);
-  *at += length;
-  return true;
-}
-
-bool TakeBlock(const std::string& reply, size_t* at, std::string* bytes) {
-  uint64_t length;
-  if (!Take(reply, at, sizeof length, bytes)) return false;
-  std::memcpy(&length, bytes->data(), sizeof length);
-  return Take(reply, at, length, bytes);
 }
 
 }  // namespace
@@ -161,13 +141,10 @@ RenderedTags RenderEditedTags(const TagFile& file,
     throw EditError(kCannotRead);
   }
   if (reply[0] == kUnknownVersion) throw EditError(kUnsupportedVersion);
-  RenderedTags tags;
-  size_t at = 1;
-  if (reply[0] != kRendered || !TakeBlock(reply, &at, &tags.v2) ||
-      !TakeBlock(reply, &at, &tags.v1) || at != reply.size()) {
+  if (reply[0] != kRendered || reply.size() < 1 + kV1Size) {
     throw EditError(kCannotRead);
   }
-  return tags;
+  return {reply.substr(1 + kV1Size), reply.substr(1, kV1Size)};
 }
 
 }  // namespace tagedit

@@ -148,10 +148,11 @@ void Rewrite(const TagFile& file, const std::string& v2,
   SignalBlock block;
   UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
   if (!fd.valid()) throw EditError(kCannotWrite);
-  // Owner before mode: a change of owner clears the set-user-ID bits.
-  if (fchown(fd.get(), file.status.st_uid, file.status.st_gid) != 0 &&
-      fchown(fd.get(), -1, file.status.st_gid) != 0) {
-    // Not permitted: the new file keeps the caller as its owner.
+  // Owner before mode: a change of owner clears the set-user-ID bits. Where
+  // the owner may not be given, the group alone is tried; else the new file
+  // stays the caller's.
+  if (fchown(fd.get(), file.status.st_uid, file.status.st_gid) != 0) {
+    (void)fchown(fd.get(), -1, file.status.st_gid);
   }
   uint64_t audio_size = file.audio_end() - file.audio_begin();
   bool written = fchmod(fd.get(), file.status.st_mode & 07777) == 0 &&
