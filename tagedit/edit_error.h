@@ -12,6 +12,7 @@ class EditError : public std::runtime_error {
 };
 
 inline constexpr char kCannotOpen[] = "File error. Cannot open the file.";
+inline constexpr char kNotMp3[] = "File error. Not an MP3 file.";
 inline constexpr char kUnsupportedVersion[] =
     "File error. Unsupported ID3v2 tag version.";
 inline constexpr char kCannotRead[] = "File error. Cannot read the tag.";

@@ -3,6 +3,7 @@
 #include <id3/misc_support.h>
 #include <id3/tag.h>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -40,7 +41,8 @@ void StoreUtf16(ID3_Frame* frame, const std::u16string& units) {
 
 template <TextHelper add, RemoveHelper remove>
 void ApplyText(ID3_Tag& tag, const std::string& value) {
-  // The helpers ignore an empty text, which would leave the old value behind.
+  // The helpers ignore an empty text, which would leave an earlier group's
+  // value behind.
   if (value.empty()) {
     remove(&tag);
     return;
@@ -51,28 +53,7 @@ void ApplyText(ID3_Tag& tag, const std::string& value) {
   if (text.utf16) StoreUtf16(frame, text.units);
 }
 
-// The library's replace also drops band, conductor and composer, which belong
-// to other fields; they are set aside and put back.
-void ApplyArtist(ID3_Tag& tag, const std::string& value) {
-  std::vector<ID3_Frame*> kept;
-  for (ID3_FrameID id : {ID3FID_BAND, ID3FID_CONDUCTOR, ID3FID_COMPOSER}) {
-    while (ID3_Frame* frame = tag.Find(id)) {
-      kept.push_back(tag.RemoveFrame(frame));
-    }
-  }
-  ApplyText<ID3_AddArtist, ID3_RemoveArtists>(tag, value);
-  for (ID3_Frame* frame : kept) tag.AttachFrame(frame);
-}
-
 size_t RemoveComment(ID3_Tag* tag) { return ID3_RemoveComments(tag, ""); }
-
-// Once a file has an ID3v1 tag, the library keeps its comment in a frame of
-// its own and renders the next ID3v1 tag from it; it has to go with the old
-// comment or a new one never reaches the ID3v1 tag.
-void ApplyComment(ID3_Tag& tag, const std::string& value) {
-  ID3_RemoveComments(&tag, "ID3v1 Comment");
-  ApplyText<ID3_AddComment, RemoveComment>(tag, value);
-}
 
 void CheckTrack(const std::string& value) {
   if (!value.empty()) TrackNumber(value);
@@ -83,18 +64,54 @@ void ApplyTrack(ID3_Tag& tag, const std::string& value) {
     ID3_RemoveTracks(&tag);
     return;
   }
-  ID3_AddTrack(&tag, TrackNumber(value), 0, true);
+  auto [number, total] = TrackNumber(value);
+  ID3_AddTrack(&tag, number, total, true);
 }
 
 const Field kFields[] = {
-    {"tracknum", CheckTrack, ApplyTrack},
-    {"artist", nullptr, ApplyArtist},
-    {"album", nullptr, ApplyText<ID3_AddAlbum, ID3_RemoveAlbums>},
-    {"title", nullptr, ApplyText<ID3_AddTitle, ID3_RemoveTitles>},
-    {"year", nullptr, ApplyText<ID3_AddYear, ID3_RemoveYears>},
-    {"comment", nullptr, ApplyComment},
-    {"genre", nullptr, ApplyText<ID3_AddGenre, ID3_RemoveGenres>},
+    {"tracknum", {"TRK", "TRCK", "TRCK"}, false, CheckTrack, ApplyTrack},
+    {"artist",
+     {"TP1", "TPE1", "TPE1"},
+     false,
+     nullptr,
+     ApplyText<ID3_AddArtist, ID3_RemoveArtists>},
+    {"album",
+     {"TAL", "TALB", "TALB"},
+     false,
+     nullptr,
+     ApplyText<ID3_AddAlbum, ID3_RemoveAlbums>},
+    {"title",
+     {"TT2", "TIT2", "TIT2"},
+     false,
+     nullptr,
+     ApplyText<ID3_AddTitle, ID3_RemoveTitles>},
+    {"year",
+     {"TYE", "TYER", "TDRC"},
+     false,
+     nullptr,
+     ApplyText<ID3_AddYear, ID3_RemoveYears>},
+    {"comment",
+     {"COM", "COMM", "COMM"},
+     true,
+     nullptr,
+     ApplyText<ID3_AddComment, RemoveComment>},
+    {"genre",
+     {"TCO", "TCON", "TCON"},
+     false,
+     nullptr,
+     ApplyText<ID3_AddGenre, ID3_RemoveGenres>},
 };
+
+// The strings of a frame holding `field`, after its encoding byte (and a
+// comment's language); false when it cannot be read.
+bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
+                  std::vector<std::string>* strings) {
+  std::string data;
+  size_t text_begin = field.described ? 4 : 1;
+  if (!FrameData(tag, frame, &data) || data.size() < text_begin) return false;
+  *strings = DecodeFrameStrings(data[0], data.substr(text_begin));
+  return true;
+}
 
 }  // namespace
 
@@ -105,7 +122,42 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
-unsigned char TrackNumber(const std::string& value) {
+const Field* FieldOfFrame(const std::string& id) {
+  for (const Field& field : kFields) {
+    if (id == field.ids[1]) return &field;
+  }
+  return nullptr;
+}
+
+bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
+  int version = tag.major - 2;
+  // Sloppy taggers put the v2.3 year frame into v2.4 tags and the v2.4 one
+  // into v2.3 tags; both go, or the old year would outlive the new one.
+  if (frame.id != field.ids[version] &&
+      (version == 0 || frame.id != field.ids[3 - version])) {
+    return false;
+  }
+  if (!field.described) return true;
+  // id3lib, merging an ID3v1 tag, described its comment "ID3v1 Comment".
+  std::vector<std::string> strings;
+  return FieldStrings(field, tag, frame, &strings) &&
+         (strings.empty() || strings[0].empty() ||
+          strings[0] == "ID3v1 Comment");
+}
+
+std::string FieldText(const Field& field, const V2Tag& tag) {
+  size_t index = field.described ? 1 : 0;
+  for (const V2Frame& frame : tag.frames) {
+    std::vector<std::string> strings;
+    if (HoldsField(field, tag, frame) &&
+        FieldStrings(field, tag, frame, &strings) && strings.size() > index) {
+      return strings[index];
+    }
+  }
+  return "";
+}
+
+std::pair<unsigned char, unsigned char> TrackNumber(const std::string& value) {
   const char* p = value.c_str();
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
   bool negative = *p == '-';
@@ -117,7 +169,15 @@ unsigned char TrackNumber(const std::string& value) {
   if (negative || number < 1 || number > 255) {
     throw EditError("Incorrect argument usage. Invalid track number.");
   }
-  return static_cast<unsigned char>(number);
+  long total = 0;
+  std::string rest = *p == '/' ? std::string(p + 1) : "";
+  if (!rest.empty() && rest.size() <= 3 &&
+      std::all_of(rest.begin(), rest.end(),
+                  [](unsigned char c) { return std::isdigit(c); })) {
+    total = std::stol(rest);
+  }
+  return {static_cast<unsigned char>(number),
+          static_cast<unsigned char>(total <= 255 ? total : 0)};
 }
 
 }  // namespace tagedit

@@ -3,13 +3,18 @@
 
 #include <string>
 
+#include "tagedit/frame_list.h"
+
 class ID3_Tag;
 
 namespace tagedit {
 
-// A field the command line can set: its name and how a value reaches the tag.
+// A field the command line can set: its name, its frames and how a value
+// reaches id3lib.
 struct Field {
   const char* name;
+  const char* ids[3];  // its frame in ID3v2.2, v2.3 and v2.4
+  bool described;      // held only by the frames without a description
   // Throws EditError for a value the field cannot take; null when every value
   // is taken. Called before the file is touched.
   void (*check)(const std::string& value);
@@ -20,9 +25,22 @@ struct Field {
 // The field whose name is exactly `name`, or null.
 const Field* FindField(const std::string& name);
 
-// The track number `value` stands for, read as atoi reads it; throws EditError
-// unless it is 1 to 255, the numbers the tag can hold.
-unsigned char TrackNumber(const std::string& value);
+// The field id3lib stores in the ID3v2.3 frame `id`, or null.
+const Field* FieldOfFrame(const std::string& id);
+
+// Whether `frame` of `tag` holds `field`, so that setting the field replaces
+// it.
+bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame);
+
+// The text of the first frame of `tag` holding `field`, in UTF-8; empty when
+// there is none.
+std::string FieldText(const Field& field, const V2Tag& tag);
+
+// The track number and total `value` stands for: the number read as atoi
+// reads it, the total from a "/M" right after it; throws EditError unless the
+// number is 1 to 255, the numbers the tag can hold. The total is 0 unless it
+// is 1 to 255.
+std::pair<unsigned char, unsigned char> TrackNumber(const std::string& value);
 
 }  // namespace tagedit
 

@@ -1,17 +1,59 @@
 #include "tagedit/tag_edit.h"
 
-#include "tagedit/isolated_render.h"
+#include <algorithm>
+
+#include "tagedit/edit_error.h"
+#include "tagedit/fields.h"
+#include "tagedit/frame_list.h"
+#include "tagedit/id3lib_child.h"
+#include "tagedit/id3v1.h"
 #include "tagedit/tag_file.h"
 #include "tagedit/tag_writer.h"
 
 namespace tagedit {
+
+namespace {
+
+// Drops the frames of `tag` that hold a field `edits` set and appends the
+// frames id3lib rendered for them (ID3v2.3), in the tag's own version. Every
+// other frame stays as it was, byte for byte and in order.
+void SpliceFrames(const std::vector<FieldEdit>& edits,
+                  const std::string& rendered, V2Tag* tag) {
+  auto replaced = [&](const V2Frame& frame) {
+    return std::any_of(edits.begin(), edits.end(), [&](const FieldEdit& edit) {
+      return HoldsField(*edit.field, *tag, frame);
+    });
+  };
+  tag->frames.erase(
+      std::remove_if(tag->frames.begin(), tag->frames.end(), replaced),
+      tag->frames.end());
+  for (const V2Frame& frame : ParseFrames(rendered, 3)) {
+    const Field* field = FieldOfFrame(frame.id);
+    if (field == nullptr) throw EditError(kCannotRead);
+    tag->frames.push_back(MakeFrame(*tag, field->ids[tag->major - 2],
+                                    frame.bytes.substr(kV2HeaderSize)));
+  }
+}
+
+}  // namespace
 
 void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // Every word is checked before the file is opened, so a wrong command is
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
   TagFile file = OpenTagFile(command.file_name);
-  WriteTags(file, RenderEditedTags(file, command.edits));
+  V2Tag tag = file.v2.empty() ? V2Tag{} : ParseV2Tag(file.v2);
+  std::vector<FieldEdit> edits = command.edits;
+  // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too.
+  if (file.v2.empty() && !file.v1.empty()) {
+    std::vector<FieldEdit> v1_fields = V1Edits(file.v1);
+    edits.insert(edits.begin(), v1_fields.begin(), v1_fields.end());
+  }
+  SpliceFrames(edits, RenderFrames(edits), &tag);
+  std::vector<const Field*> set;
+  for (const FieldEdit& edit : command.edits) set.push_back(edit.field);
+  WriteTags(file, tag.frames.empty() ? "" : RenderV2Tag(tag),
+            BuildV1(tag, set, file.v1));
   summary = Summarize(command);
 }
 

@@ -8,28 +8,11 @@
 #include <memory>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/frame_list.h"
+#include "tagedit/id3v1.h"
+#include "tagedit/mpeg_audio.h"
 
 namespace tagedit {
-
-namespace {
-
-// The size of the ID3v2 tag an ID3v2 header announces, header included, or 0
-// when `header` is no ID3v2 header; the same test id3lib applies.
-uint64_t V2TagSize(const std::string& header) {
-  const unsigned char* h =
-      reinterpret_cast<const unsigned char*>(header.data());
-  if (header.compare(0, 3, "ID3") != 0 || h[3] == 0xFF || h[4] == 0xFF) {
-    return 0;
-  }
-  uint64_t size = 0;
-  for (int i = 6; i < 10; ++i) {
-    if (h[i] >= 0x80) return 0;
-    size = (size << 7) | h[i];
-  }
-  return 10 + size;
-}
-
-}  // namespace
 
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
   bytes->resize(length);
@@ -72,17 +55,26 @@ TagFile OpenTagFile(const std::string& name) {
   file.size = file.status.st_size;
 
   std::string bytes;
-  if (file.size >= 10) {
-    if (!ReadAt(file.fd.get(), 0, 10, &bytes)) throw EditError(kCannotOpen);
-    file.v2_size = V2TagSize(bytes);
-  }
-  // id3lib would take the whole audio for tag and drop it on the next write.
-  if (file.v2_size > file.size) throw EditError(kCannotRead);
-  if (file.size >= file.v2_size + 128) {
-    if (!ReadAt(file.fd.get(), file.size - 128, 3, &bytes)) {
+  uint64_t v2_size = 0;
+  if (file.size >= kV2HeaderSize) {
+    if (!ReadAt(file.fd.get(), 0, kV2HeaderSize, &bytes)) {
       throw EditError(kCannotOpen);
     }
-    if (bytes == "TAG") file.v1_size = 128;
+    v2_size = V2TagSize(bytes);
+  }
+  // Taking the audio for tag would drop it on the next write.
+  if (v2_size > file.size) throw EditError(kCannotRead);
+  if (!ReadAt(file.fd.get(), 0, v2_size, &file.v2)) {
+    throw EditError(kCannotOpen);
+  }
+  if (file.size >= v2_size + kV1Size) {
+    if (!ReadAt(file.fd.get(), file.size - kV1Size, kV1Size, &bytes)) {
+      throw EditError(kCannotOpen);
+    }
+    if (bytes.compare(0, 3, "TAG") == 0) file.v1 = bytes;
+  }
+  if (!HoldsMpegAudio(file.fd.get(), file.audio_begin(), file.audio_end())) {
+    throw EditError(kNotMp3);
   }
   return file;
 }

@@ -9,13 +9,13 @@
 #include <algorithm>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/frame_list.h"
+#include "tagedit/id3v1.h"
 
 namespace tagedit {
 
 namespace {
 
-constexpr uint64_t kHeaderSize = 10;
-constexpr uint64_t kV1Size = 128;
 constexpr size_t kCopyBuffer = 64 * 1024;
 // Padding a new or grown tag keeps, so that the next edits fit in place.
 constexpr uint64_t kMinPadding = 1024;
@@ -59,25 +59,10 @@ UniqueFd OpenForWriting(const TagFile& file) {
   return fd;
 }
 
-// The bytes an edit overwrites, kept to be put back if a write fails half way.
-struct OldTags {
-  std::string v2;
-  std::string v1;
-};
-
-OldTags ReadOldTags(const TagFile& file) {
-  OldTags old;
-  if (!ReadAt(file.fd.get(), 0, file.v2_size, &old.v2) ||
-      !ReadAt(file.fd.get(), file.audio_end(), file.v1_size, &old.v1)) {
-    throw EditError(kCannotWrite);
-  }
-  return old;
-}
-
 // Puts the file back as it was, once its audio is back where it was.
-void PutBack(int fd, const TagFile& file, const OldTags& old) {
-  WriteAt(fd, 0, old.v2);
-  WriteAt(fd, file.audio_end(), old.v1);
+void PutBack(int fd, const TagFile& file) {
+  WriteAt(fd, 0, file.v2);
+  WriteAt(fd, file.audio_end(), file.v1);
   if (ftruncate(fd, file.size) == 0) fsync(fd);
 }
 
@@ -85,7 +70,6 @@ void PutBack(int fd, const TagFile& file, const OldTags& old) {
 void WriteInPlace(const TagFile& file, const std::string& v2,
                   const std::string& v1) {
   UniqueFd fd = OpenForWriting(file);
-  OldTags old = ReadOldTags(file);
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
   // of room, and then nothing else has changed yet.
@@ -93,7 +77,7 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
       fsync(fd.get()) == 0) {
     return;
   }
-  PutBack(fd.get(), file, old);
+  PutBack(fd.get(), file);
   throw EditError(kCannotWrite);
 }
 
@@ -104,10 +88,9 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
                 const std::string& v1) {
   uint64_t block = file.status.st_blksize;
   uint64_t room =
-      (v2.size() + kMinPadding - file.v2_size + block - 1) / block * block;
-  std::string tag = PadV2(v2, file.v2_size + room);
+      (v2.size() + kMinPadding - file.v2.size() + block - 1) / block * block;
+  std::string tag = PadV2(v2, file.v2.size() + room);
   UniqueFd fd = OpenForWriting(file);
-  OldTags old = ReadOldTags(file);
   SignalBlock signals;
   if (fallocate(fd.get(), FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
   if (WriteAt(fd.get(), 0, tag) &&
@@ -115,7 +98,7 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
     return true;
   }
   if (fallocate(fd.get(), FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0) {
-    PutBack(fd.get(), file, old);
+    PutBack(fd.get(), file);
   }
   throw EditError(kCannotWrite);
 }
@@ -188,21 +171,22 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 std::string PadV2(const std::string& v2, uint64_t size) {
   if (size == 0) return {};
   // The header's size field holds 28 bits.
-  if (size - kHeaderSize >= (uint64_t{1} << 28)) throw EditError(kCannotWrite);
+  if (size - kV2HeaderSize >= (uint64_t{1} << 28)) {
+    throw EditError(kCannotWrite);
+  }
   std::string tag = v2 + std::string(size - v2.size(), '\0');
-  uint64_t body = size - kHeaderSize;
-  for (int i = 0; i < 4; ++i) tag[6 + i] = (body >> (21 - 7 * i)) & 0x7F;
-  return tag;
+  return tag.replace(6, 4, SyncSafe(size - kV2HeaderSize));
 }
 
-void WriteTags(const TagFile& file, const RenderedTags& tags) {
+void WriteTags(const TagFile& file, const std::string& v2,
+               const std::string& v1) {
   uint64_t audio_size = file.audio_end() - file.audio_begin();
-  uint64_t size = ChooseV2Size(tags.v2.size(), file.v2_size, audio_size);
-  if (size == file.v2_size) {
-    WriteInPlace(file, PadV2(tags.v2, size), tags.v1);
-  } else if (audio_size < kLargeFile || tags.v2.empty() ||
-             !InsertRoom(file, tags.v2, tags.v1)) {
-    Rewrite(file, PadV2(tags.v2, size), tags.v1);
+  uint64_t size = ChooseV2Size(v2.size(), file.v2.size(), audio_size);
+  if (size == file.v2.size()) {
+    WriteInPlace(file, PadV2(v2, size), v1);
+  } else if (audio_size < kLargeFile || v2.empty() ||
+             !InsertRoom(file, v2, v1)) {
+    Rewrite(file, PadV2(v2, size), v1);
   }
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "tagedit/isolated_render.h"
 #include "tagedit/tag_file.h"
 
 namespace tagedit {
@@ -20,11 +19,13 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
-// Puts `tags` into `file`: in place when the ID3v2 tag keeps its size, into
+// Puts the ID3v2 tag `v2` (header and frames, or empty for none) and the
+// ID3v1 tag `v1` into `file`: in place when the ID3v2 tag keeps its size, into
 // blocks inserted at the front of a large file where the file system can, else
 // by a complete new file renamed over it; throws EditError, and then the file
 // is as it was.
-void WriteTags(const TagFile& file, const RenderedTags& tags);
+void WriteTags(const TagFile& file, const std::string& v2,
+               const std::string& v1);
 
 }  // namespace tagedit
 

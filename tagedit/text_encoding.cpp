@@ -1,6 +1,6 @@
 #include "tagedit/text_encoding.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace tagedit {
 
@@ -8,7 +8,7 @@ namespace {
 
 // Decodes strict UTF-8 (no overlong forms, surrogates or values past
 // U+10FFFF); returns false for anything else.
-bool DecodeUtf8(const std::string& bytes, std::vector<char32_t>* code_points) {
+bool DecodeUtf8(const std::string& bytes, std::u32string* code_points) {
   size_t i = 0;
   while (i < bytes.size()) {
     unsigned char lead = static_cast<unsigned char>(bytes[i]);
@@ -36,10 +36,53 @@ bool DecodeUtf8(const std::string& bytes, std::vector<char32_t>* code_points) {
   return true;
 }
 
+void AppendUtf8(char32_t point, std::string* out) {
+  if (point < 0x80) {
+    *out += static_cast<char>(point);
+    return;
+  }
+  int length = point < 0x800 ? 2 : point < 0x10000 ? 3 : 4;
+  static const unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  *out += static_cast<char>(kLead[length] | (point >> (6 * (length - 1))));
+  for (int k = length - 2; k >= 0; --k) {
+    *out += static_cast<char>(0x80 | ((point >> (6 * k)) & 0x3F));
+  }
+}
+
+// UTF-16 in the given byte order; a byte-order mark overrides it. Lone
+// surrogates become U+FFFD rather than invalid UTF-8.
+std::string Utf16ToUtf8(const std::string& bytes, bool big_endian) {
+  size_t i = 0;
+  if (bytes.size() >= 2) {
+    unsigned char a = bytes[0], b = bytes[1];
+    if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF)) {
+      big_endian = a == 0xFE;
+      i = 2;
+    }
+  }
+  auto unit = [&](size_t at) -> char32_t {
+    unsigned char a = bytes[at], b = bytes[at + 1];
+    return big_endian ? (a << 8) | b : (b << 8) | a;
+  };
+  std::string out;
+  for (; i + 1 < bytes.size(); i += 2) {
+    char32_t point = unit(i);
+    if (point >= 0xD800 && point < 0xDC00 && i + 3 < bytes.size() &&
+        unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+      point = 0x10000 + ((point - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (point >= 0xD800 && point < 0xE000) {
+      point = 0xFFFD;
+    }
+    AppendUtf8(point, &out);
+  }
+  return out;
+}
+
 }  // namespace
 
 FrameText EncodeFrameText(const std::string& value) {
-  std::vector<char32_t> points;
+  std::u32string points;
   if (!DecodeUtf8(value, &points)) return {false, value, {}};
   FrameText text{false, {}, {}};
   for (char32_t point : points) {
@@ -57,6 +100,44 @@ FrameText EncodeFrameText(const std::string& value) {
     }
   }
   return text;
+}
+
+std::string Latin1Approximation(const std::string& utf8) {
+  std::u32string points;
+  if (!DecodeUtf8(utf8, &points)) return utf8;
+  std::string latin1;
+  for (char32_t point : points) {
+    latin1 += point <= 0xFF ? static_cast<char>(point) : '?';
+  }
+  return latin1;
+}
+
+std::string Latin1ToUtf8(const std::string& latin1) {
+  std::string out;
+  for (char c : latin1) AppendUtf8(static_cast<unsigned char>(c), &out);
+  return out;
+}
+
+std::vector<std::string> DecodeFrameStrings(int encoding,
+                                            const std::string& bytes) {
+  bool wide = encoding == 1 || encoding == 2;
+  std::vector<std::string> strings;
+  size_t begin = 0;
+  while (begin < bytes.size()) {
+    size_t end = begin;
+    while (end < bytes.size() &&
+           !(bytes[end] == '\0' &&
+             (!wide || (end + 1 < bytes.size() && bytes[end + 1] == '\0')))) {
+      end += wide ? 2 : 1;
+    }
+    end = std::min(end, bytes.size());
+    std::string raw = bytes.substr(begin, end - begin);
+    strings.push_back(wide            ? Utf16ToUtf8(raw, encoding == 2)
+                      : encoding == 0 ? Latin1ToUtf8(raw)
+                                      : raw);
+    begin = end + (wide ? 2 : 1);
+  }
+  return strings;
 }
 
 }  // namespace tagedit

@@ -64,25 +64,29 @@ std::string MpegFrames(size_t count, unsigned seed) {
   std::mt19937 random(seed);
   std::string frames;
   for (size_t i = 0; i < count; ++i) {
-    frames += "\xFF\xFB\x90\x00";
+    frames += std::string("\xFF\xFB\x90\x00", 4);
     for (int k = 0; k < 413; ++k) frames += static_cast<char>(random() % 0xFF);
   }
   return frames;
 }
 
-std::string Frame(const std::string& id, const std::string& payload,
-                  int flags) {
-  return id + BigEndian(payload.size()) + static_cast<char>(flags >> 8) +
-         static_cast<char>(flags & 0xFF) + payload;
+std::string Frame(const std::string& id, const std::string& payload, int flags,
+                  int major) {
+  if (id.size() == 3) return id + BigEndian(payload.size()).substr(1) + payload;
+  return id +
+         (major == 4 ? SyncSafe(payload.size()) : BigEndian(payload.size())) +
+         static_cast<char>(flags >> 8) + static_cast<char>(flags & 0xFF) +
+         payload;
 }
 
 std::string TextFrame(const std::string& id, const std::string& text) {
   return Frame(id, std::string(1, '\0') + text);
 }
 
-std::string Id3v2(int major, const std::string& frames, size_t padding) {
-  return std::string("ID3") + static_cast<char>(major) + '\0' + '\0' +
-         SyncSafe(frames.size() + padding) + frames +
+std::string Id3v2(int major, const std::string& frames, size_t padding,
+                  int flags) {
+  return std::string("ID3") + static_cast<char>(major) + '\0' +
+         static_cast<char>(flags) + SyncSafe(frames.size() + padding) + frames +
          std::string(padding, '\0');
 }
 
@@ -103,14 +107,18 @@ std::vector<std::pair<std::string, std::string>> RawFrames(
   std::vector<std::pair<std::string, std::string>> frames;
   size_t end = V2TagSize(file);
   EXPECT_GT(end, 0u) << "no ID3v2 tag";
-  EXPECT_EQ(file[3], 3) << "not ID3v2.3";
+  int major = file[3];
+  size_t id_size = major == 2 ? 3 : 4, header = major == 2 ? 6 : 10;
   size_t at = 10;
-  while (at + 10 <= end && file[at] != '\0') {
+  while (at + header <= end && file[at] != '\0') {
     size_t size = 0;
-    for (int i = 0; i < 4; ++i)
-      size = (size << 8) | static_cast<unsigned char>(file[at + 4 + i]);
-    frames.emplace_back(file.substr(at, 4), file.substr(at + 10, size));
-    at += 10 + size;
+    for (size_t i = id_size; i < 2 * id_size; ++i) {
+      size = (size << (major == 4 ? 7 : 8)) |
+             static_cast<unsigned char>(file[at + i]);
+    }
+    frames.emplace_back(file.substr(at, id_size),
+                        file.substr(at + header, size));
+    at += header + size;
   }
   return frames;
 }

@@ -11,19 +11,22 @@ namespace testing_support {
 // bytes follow `seed`; no byte is 0xFF, so no false sync or tag marker occurs.
 std::string MpegFrames(size_t count, unsigned seed = 1);
 
-// A v2.3 frame: header with `flags`, then `payload`.
+// A frame of ID3v2.`major` (v2.2 for a 3-character id): header with `flags`,
+// then `payload`.
 std::string Frame(const std::string& id, const std::string& payload,
-                  int flags = 0);
+                  int flags = 0, int major = 3);
 // A v2.3 text frame holding ISO-8859-1 `text`.
 std::string TextFrame(const std::string& id, const std::string& text);
-// An ID3v2 tag of version 2.`major` around `frames`, padded with `padding`
-// zero bytes.
-std::string Id3v2(int major, const std::string& frames, size_t padding = 0);
+// An ID3v2 tag of version 2.`major` with header `flags` around `frames`,
+// padded with `padding` zero bytes.
+std::string Id3v2(int major, const std::string& frames, size_t padding = 0,
+                  int flags = 0);
 // A 128-byte ID3v1.1 tag.
 std::string Id3v1(const std::string& title, const std::string& comment,
                   int track);
 
-// The frames of the ID3v2.3 tag at the start of `file`, as (id, payload) in
+// The frames of the ID3v2 tag at the start of `file` (syncsafe frame sizes in
+// v2.4), as (id, payload) in
 // file order; read independently of id3lib.
 std::vector<std::pair<std::string, std::string>> RawFrames(
     const std::string& file);

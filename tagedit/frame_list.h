@@ -1,0 +1,65 @@
+#ifndef TAGEDIT_FRAME_LIST_H_
+#define TAGEDIT_FRAME_LIST_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tagedit {
+
+// The ID3v2 header, and the v2.4 footer, which has the same size.
+inline constexpr uint64_t kV2HeaderSize = 10;
+
+// Tag header flags.
+inline constexpr unsigned char kUnsynchronised = 0x80;
+inline constexpr unsigned char kExtendedHeader = 0x40;  // v2.2: compressed
+inline constexpr unsigned char kFooter = 0x10;
+
+// One frame of an ID3v2 tag, exactly as stored (after the tag-wide
+// unsynchronisation of v2.2 and v2.3 is undone).
+struct V2Frame {
+  std::string id;
+  std::string bytes;  // header and data
+};
+
+// An ID3v2 tag as an edit writes it back: the frames it keeps, in order, and
+// what has to come in front of them.
+struct V2Tag {
+  int major = 3;
+  int revision = 0;
+  unsigned char flags = 0;  // as written: no unsynchronisation before v2.4
+  std::string extended;     // the extended header written back, or empty
+  std::vector<V2Frame> frames;
+};
+
+// The size an ID3v2 header announces for the whole tag, header and footer
+// included, or 0 when `header` (10 bytes) is not an ID3v2 header.
+uint64_t V2TagSize(const std::string& header);
+
+// Reads the tag `bytes` (header to the end of padding or footer); throws
+// EditError for a version other than 2.2 to 2.4 or a frame list that cannot
+// be walked.
+V2Tag ParseV2Tag(const std::string& bytes);
+
+// Splits `bytes` into the frames of an ID3v2.`major` frame list, stopping at
+// padding; throws EditError when a frame header is unsound.
+std::vector<V2Frame> ParseFrames(const std::string& bytes, int major);
+
+// The header, extended header and frames of `tag`, without padding.
+std::string RenderV2Tag(const V2Tag& tag);
+
+// The data of `frame` as a reader sees it, behind the bytes its flags add and
+// with unsynchronisation undone; false when it is compressed or encrypted.
+bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data);
+
+// A frame of `tag`'s version holding `data`, unsynchronised where the tag says
+// every frame is.
+V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
+                  const std::string& data);
+
+// `value` as the four 7-bit bytes of a syncsafe integer.
+std::string SyncSafe(uint64_t value);
+
+}  // namespace tagedit
+
+#endif  // TAGEDIT_FRAME_LIST_H_

@@ -1,0 +1,19 @@
+#ifndef TAGEDIT_ID3LIB_CHILD_H_
+#define TAGEDIT_ID3LIB_CHILD_H_
+
+#include <string>
+#include <vector>
+
+#include "tagedit/command.h"
+
+namespace tagedit {
+
+// The frames id3lib renders for `edits` applied in order to an empty tag, as
+// an ID3v2.3 frame list; rendered in a child process under CPU and memory
+// limits, so that a fault of the library cannot take the file with it. Throws
+// EditError when the child fails.
+std::string RenderFrames(const std::vector<FieldEdit>& edits);
+
+}  // namespace tagedit
+
+#endif  // TAGEDIT_ID3LIB_CHILD_H_

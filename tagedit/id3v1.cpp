@@ -1,0 +1,129 @@
+#include "tagedit/id3v1.h"
+
+#include <id3/globals.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tagedit/fields.h"
+#include "tagedit/text_encoding.h"
+
+namespace tagedit {
+
+namespace {
+
+struct TextSlot {
+  const char* field;
+  size_t offset;
+  size_t length;
+};
+
+constexpr TextSlot kTextSlots[] = {{"title", 3, 30},
+                                   {"artist", 33, 30},
+                                   {"album", 63, 30},
+                                   {"year", 93, 4},
+                                   {"comment", 97, 30}};
+// ID3v1.1 keeps the track in the comment's last byte, behind a zero byte.
+constexpr size_t kTrackMark = 125;
+constexpr size_t kTrack = 126;
+constexpr size_t kGenre = 127;
+constexpr unsigned char kNoGenre = 255;
+
+unsigned char ByteAt(const std::string& v1, size_t at) {
+  return static_cast<unsigned char>(v1[at]);
+}
+
+bool HasTrack(const std::string& v1) {
+  return v1[kTrackMark] == 0 && v1[kTrack] != 0;
+}
+
+// The bytes of a text field up to its first zero, its trailing blanks dropped.
+std::string SlotText(const std::string& v1, const TextSlot& slot) {
+  size_t length = slot.offset + slot.length > kTrackMark && HasTrack(v1)
+                      ? kTrackMark - slot.offset
+                      : slot.length;
+  std::string text = v1.substr(slot.offset, length);
+  text = text.substr(0, text.find('\0'));
+  return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+}  // namespace
+
+std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
+                    const std::string& old_v1) {
+  // The text of the field named `name` when it comes from the frames.
+  auto frame_text = [&](const char* name, std::string* text) {
+    const Field* field = FindField(name);
+    if (!old_v1.empty() &&
+        std::find(set.begin(), set.end(), field) == set.end()) {
+      return false;
+    }
+    *text = FieldText(*field, tag);
+    return true;
+  };
+  std::string v1 = "TAG" + std::string(kV1Size - 3, '\0');
+  std::string text;
+  for (const TextSlot& slot : kTextSlots) {
+    std::string bytes = frame_text(slot.field, &text)
+                            ? Latin1Approximation(text)
+                            : SlotText(old_v1, slot);
+    v1.replace(slot.offset, std::min(bytes.size(), slot.length), bytes, 0,
+               slot.length);
+  }
+  int track = 0;
+  if (frame_text("tracknum", &text)) {
+    track = std::atoi(text.c_str());
+    if (track < 1 || track > 255) track = 0;
+  } else if (!old_v1.empty() && HasTrack(old_v1)) {
+    track = ByteAt(old_v1, kTrack);
+  }
+  if (track != 0) {
+    v1[kTrackMark] = 0;
+    v1[kTrack] = static_cast<char>(track);
+  }
+  v1[kGenre] = static_cast<char>(frame_text("genre", &text) ? GenreByte(text)
+                                                            : old_v1[kGenre]);
+  return v1;
+}
+
+std::vector<FieldEdit> V1Edits(const std::string& v1) {
+  std::vector<FieldEdit> edits;
+  for (const TextSlot& slot : kTextSlots) {
+    std::string text = SlotText(v1, slot);
+    if (!text.empty()) {
+      edits.push_back({FindField(slot.field), Latin1ToUtf8(text)});
+    }
+  }
+  if (HasTrack(v1)) {
+    edits.push_back(
+        {FindField("tracknum"), std::to_string(ByteAt(v1, kTrack))});
+  }
+  if (ByteAt(v1, kGenre) != kNoGenre) {
+    edits.push_back(
+        {FindField("genre"), "(" + std::to_string(ByteAt(v1, kGenre)) + ")"});
+  }
+  return edits;
+}
+
+unsigned char GenreByte(const std::string& text) {
+  // ID3v2.3 refers to a genre as "(n)", and may refine it with text after.
+  std::string number = text;
+  if (!text.empty() && text.front() == '(') {
+    number = text.substr(1, text.find(')') - 1);
+  }
+  if (!number.empty() && number.size() <= 3 &&
+      std::all_of(number.begin(), number.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    int genre = std::stoi(number);
+    return genre <= 255 ? genre : kNoGenre;
+  }
+  for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
+    if (strcasecmp(text.c_str(), ID3_v1_genre_description[genre]) == 0) {
+      return genre;
+    }
+  }
+  return kNoGenre;
+}
+
+}  // namespace tagedit

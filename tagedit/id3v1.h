@@ -1,0 +1,32 @@
+#ifndef TAGEDIT_ID3V1_H_
+#define TAGEDIT_ID3V1_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tagedit/command.h"
+#include "tagedit/frame_list.h"
+
+namespace tagedit {
+
+// The ID3v1 tag: the last 128 bytes of a file, starting "TAG".
+inline constexpr uint64_t kV1Size = 128;
+
+// The ID3v1.1 tag to go with the ID3v2 tag `tag`: the fields in `set` as its
+// frames hold them, the others as `old_v1` holds them or, for a file without
+// an ID3v1 tag (`old_v1` empty), as the frames hold them too.
+std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
+                    const std::string& old_v1);
+
+// The fields the ID3v1 tag `v1` holds, as edits that put them into an ID3v2
+// tag.
+std::vector<FieldEdit> V1Edits(const std::string& v1);
+
+// The ID3v1 genre number of a genre text: "(n)" or "n", else the number of a
+// name in id3lib's genre list (any case), else 255, which means none.
+unsigned char GenreByte(const std::string& text);
+
+}  // namespace tagedit
+
+#endif  // TAGEDIT_ID3V1_H_
