@@ -30,6 +30,7 @@ using testing_support::TextFrame;
 using testing_support::WriteFile;
 
 const char kCannotOpen[] = "File error. Cannot open the file.";
+const char kNotMp3[] = "File error. Not an MP3 file.";
 const char kUnsupported[] = "File error. Unsupported ID3v2 tag version.";
 const char kCannotRead[] = "File error. Cannot read the tag.";
 const char kCannotWrite[] = "File error. Cannot write the file.";
@@ -74,16 +75,12 @@ struct Fault {
 };
 
 TEST(FileSafety, EveryFailureLeavesTheFileAsItWas) {
-  const std::string v24 =
-      Id3v2(4, TextFrame("TIT2", "Four") + TextFrame("TPE1", "x"), 20) +
-      MpegFrames(5);
-  const std::string compressed =
-      Id3v2(3, Frame("TIT2",
-                     std::string("\0\0\0\x20x\x9c", 6) + std::string(20, 'z'),
-                     0x0080)) +
-      MpegFrames(5);
   std::string past_end = Id3v2(3, TextFrame("TIT2", "t")) + MpegFrames(3);
   past_end[6] = 0x7F;
+  auto tagged = [](int major, const std::string& frames, int flags = 0) {
+    return Id3v2(major, frames, 10, flags) + MpegFrames(3);
+  };
+  const std::string audio = MpegFrames(3);
   const std::string untagged = MpegFrames(40);
   const Fault faults[] = {
       {"missing", "", nullptr, "absent.mp3", nullptr, false, kCannotOpen},
@@ -95,11 +92,41 @@ TEST(FileSafety, EveryFailureLeavesTheFileAsItWas) {
       {"dangling link", "",
        [](const TempDir& d) { symlink("nowhere", (d / "l").c_str()); }, "l",
        nullptr, false, kCannotOpen},
-      {"ID3v2.4", v24, nullptr, "song.mp3", nullptr, false, kUnsupported},
-      {"compressed frame", compressed, nullptr, "song.mp3", nullptr, false,
-       kCannotRead},
+      {"ID3v2.5", tagged(5, ""), nullptr, "song.mp3", nullptr, false,
+       kUnsupported},
       {"size past the end", past_end, nullptr, "song.mp3", nullptr, false,
        kCannotRead},
+      {"frame past the tag",
+       tagged(3, "TIT2" + std::string("\0\0\0\x30\0\0\0x", 8)), nullptr,
+       "song.mp3", nullptr, false, kCannotRead},
+      {"frame id of bad bytes", tagged(3, TextFrame("TI\x01T", "x")), nullptr,
+       "song.mp3", nullptr, false, kCannotRead},
+      {"v2.2 flagged compressed", tagged(2, Frame("TT2", "\0x"), 0x40), nullptr,
+       "song.mp3", nullptr, false, kCannotRead},
+      {"v2.4 frame size neither reading fits",
+       tagged(4, "TXXX" + std::string("\0\0\x01\0\0\0", 6) +
+                     std::string(150, 'v')),
+       nullptr, "song.mp3", nullptr, false, kCannotRead},
+      {"empty", "", [](const TempDir& d) { WriteFile(d / "song.mp3", ""); },
+       "song.mp3", nullptr, false, kNotMp3},
+      {"tags only", Id3v2(3, TextFrame("TIT2", "t"), 10), nullptr, "song.mp3",
+       nullptr, false, kNotMp3},
+      {"text", std::string(5000, 'a'), nullptr, "song.mp3", nullptr, false,
+       kNotMp3},
+      {"FLAC behind an ID3v2 tag",
+       Id3v2(3, TextFrame("TIT2", "t")) + "fLaC" + audio, nullptr, "song.mp3",
+       nullptr, false, kNotMp3},
+      {"Ogg", "OggS" + audio, nullptr, "song.mp3", nullptr, false, kNotMp3},
+      {"WAV holding MPEG audio", "RIFF\x10\0\0\0WAVE" + audio, nullptr,
+       "song.mp3", nullptr, false, kNotMp3},
+      {"M4A",
+       std::string("\0\0\0\x20"
+                   "ftypM4A ",
+                   12) +
+           audio,
+       nullptr, "song.mp3", nullptr, false, kNotMp3},
+      {"audio beyond the first 64 KiB", std::string(65536, '\0') + audio,
+       nullptr, "song.mp3", nullptr, false, kNotMp3},
       {"disk full, rewrite", untagged, nullptr, "song.mp3",
        FileSizeLimit(untagged.size()), false, kCannotWrite},
       {"disk full, ID3v1 appended in place", kTagged, nullptr, "song.mp3",
@@ -138,7 +165,7 @@ TEST(FileSafety, EveryFailureLeavesTheFileAsItWas) {
     chmod(dir.path().c_str(), 0777);
     chmod((dir / "song.mp3").c_str(), 0644);
     EXPECT_EQ(dir.Names(), before) << fault.name;
-    if (!fault.content.empty()) {
+    if (!fault.content.empty() || fault.message == kNotMp3) {
       EXPECT_EQ(ReadFile(dir / "song.mp3"), fault.content) << fault.name;
     }
   }

@@ -119,9 +119,10 @@ unsigned char GenreByte(const std::string& text) {
     return genre <= 255 ? genre : kNoGenre;
   }
   for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
-    if (strcasecmp(text.c_str(), ID3_v1_genre_description[genre]) == 0) {
-      return genre;
-    }
+    // The list has "Christian Rock " with a blank at the end.
+    std::string name = ID3_v1_genre_description[genre];
+    name.erase(name.find_last_not_of(' ') + 1);
+    if (strcasecmp(text.c_str(), name.c_str()) == 0) return genre;
   }
   return kNoGenre;
 }

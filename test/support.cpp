@@ -60,12 +60,15 @@ void RemoveTree(const std::string& path) {
 
 }  // namespace
 
-std::string MpegFrames(size_t count, unsigned seed) {
+std::string MpegFrames(size_t count, unsigned seed, const std::string& header,
+                       size_t length) {
   std::mt19937 random(seed);
   std::string frames;
   for (size_t i = 0; i < count; ++i) {
-    frames += std::string("\xFF\xFB\x90\x00", 4);
-    for (int k = 0; k < 413; ++k) frames += static_cast<char>(random() % 0xFF);
+    frames += header;
+    for (size_t k = 4; k < length; ++k) {
+      frames += static_cast<char>(random() % 0xFF);
+    }
   }
   return frames;
 }
@@ -90,16 +93,15 @@ std::string Id3v2(int major, const std::string& frames, size_t padding,
          std::string(padding, '\0');
 }
 
-std::string Id3v1(const std::string& title, const std::string& comment,
-                  int track) {
+std::string Id3v1(const std::vector<std::string>& texts, int track, int genre) {
+  const size_t lengths[] = {30, 30, 30, 4, track != 0 ? 28u : 30u};
   std::string tag = "TAG";
-  tag += title + std::string(30 - title.size(), '\0');
-  tag += std::string(30 + 30 + 4, '\0');
-  tag += comment + std::string(28 - comment.size(), '\0');
-  tag += '\0';
-  tag += static_cast<char>(track);
-  tag += static_cast<char>(12);
-  return tag;
+  for (size_t i = 0; i < 5; ++i) {
+    std::string text = i < texts.size() ? texts[i] : "";
+    tag += text + std::string(lengths[i] - text.size(), '\0');
+  }
+  if (track != 0) tag += std::string("\0", 1) + static_cast<char>(track);
+  return tag + static_cast<char>(genre);
 }
 
 std::vector<std::pair<std::string, std::string>> RawFrames(

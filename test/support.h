@@ -7,9 +7,13 @@
 
 namespace testing_support {
 
-// `count` valid MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz) whose payload
-// bytes follow `seed`; no byte is 0xFF, so no false sync or tag marker occurs.
-std::string MpegFrames(size_t count, unsigned seed = 1);
+// `count` MPEG audio frames of `length` bytes starting with `header` (by
+// default MPEG-1 Layer III, 128 kbit/s, 44.1 kHz) whose payload bytes follow
+// `seed`; no payload byte is 0xFF, so no false sync or tag marker occurs.
+std::string MpegFrames(size_t count, unsigned seed = 1,
+                       const std::string& header = std::string("\xFF\xFB\x90\0",
+                                                               4),
+                       size_t length = 417);
 
 // A frame of ID3v2.`major` (v2.2 for a 3-character id): header with `flags`,
 // then `payload`.
@@ -21,9 +25,9 @@ std::string TextFrame(const std::string& id, const std::string& text);
 // padded with `padding` zero bytes.
 std::string Id3v2(int major, const std::string& frames, size_t padding = 0,
                   int flags = 0);
-// A 128-byte ID3v1.1 tag.
-std::string Id3v1(const std::string& title, const std::string& comment,
-                  int track);
+// A 128-byte ID3v1 tag holding title, artist, album, year and comment (as
+// many as given), and ID3v1.1's track number unless it is 0.
+std::string Id3v1(const std::vector<std::string>& texts, int track, int genre);
 
 // The frames of the ID3v2 tag at the start of `file` (syncsafe frame sizes in
 // v2.4), as (id, payload) in
