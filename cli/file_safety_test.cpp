@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/falloc.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,10 +51,10 @@ void AsNobody() {
   if (!BecomeNobody()) _exit(126);
 }
 
-// A file-size limit of `bytes`, as a nearly full disk would impose.
+// A file-size limit of `bytes`, as a nearly full disk would impose; the
+// binary must survive its signal on its own.
 std::function<void()> FileSizeLimit(rlim_t bytes) {
   return [bytes] {
-    signal(SIGXFSZ, SIG_IGN);
     rlimit limit{bytes, bytes};
     setrlimit(RLIMIT_FSIZE, &limit);
   };
@@ -254,6 +255,87 @@ TEST(FileSafety, MutatedTagsNeverCostTheAudio) {
   EXPECT_GT(rendered, 100);
 }
 
+// Starts the binary on `args` with its output discarded; returns its pid.
+pid_t StartTagwell(const std::vector<std::string>& args) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen("/dev/null", "w", stdout);
+    std::vector<char*> argv{
+        const_cast<char*>(testing_support::TagwellBinary().c_str())};
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int ExitStatus(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  const std::string audio = MpegFrames(30);
+  for (int round = 0; round < 40; ++round) {
+    // Even rounds start untagged, so that the first editor rewrites the file
+    // and the second must edit the new one.
+    WriteFile(file, round % 2 == 0 ? audio : Id3v2(3, "", 3000) + audio);
+    std::string title = "t" + std::to_string(round);
+    std::string artist = "a" + std::to_string(round);
+    pid_t first = StartTagwell({file, "-set", "title", title});
+    pid_t second = StartTagwell({file, "-set", "artist", artist});
+    EXPECT_EQ(ExitStatus(first), 0) << "round " << round;
+    EXPECT_EQ(ExitStatus(second), 0) << "round " << round;
+    std::string bytes = ReadFile(file);
+    EXPECT_EQ(RawFrame(bytes, "TIT2"), '\0' + title) << "round " << round;
+    EXPECT_EQ(RawFrame(bytes, "TPE1"), '\0' + artist) << "round " << round;
+    EXPECT_TRUE(AudioOf(bytes) == audio) << "round " << round;
+  }
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"});
+}
+
+TEST(FileSafety, AnEditWaitsForTheLockOfAnother) {
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  const std::string original = MpegFrames(10);
+  WriteFile(file, original);
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  pid_t editor = StartTagwell({file, "-set", "title", "T"});
+  usleep(300000);
+  EXPECT_EQ(ReadFile(file), original);
+  close(fd);
+  EXPECT_EQ(ExitStatus(editor), 0);
+  EXPECT_EQ(RawFrame(ReadFile(file), "TIT2"), std::string("\0T", 2));
+}
+
+// What a crash in the middle of an earlier edit left is cleaned up by the next
+// one: zero blocks an insert put in front of the tag, a rewrite's new file.
+TEST(FileSafety, TheNextEditRepairsWhatACrashLeft) {
+  TempDir dir;
+  std::string file = dir / "song.mp3";
+  struct stat status;
+  WriteFile(file, "");
+  ASSERT_EQ(stat(file.c_str(), &status), 0);
+  const std::string audio = MpegFrames(10);
+  const std::string old_frame = TextFrame("TPE1", "Kept");
+  WriteFile(file, std::string(status.st_blksize, '\0') +
+                      Id3v2(3, old_frame, 100) + audio);
+  WriteFile(dir / ".song.mp3.tagwell", audio);
+  ASSERT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
+  std::string bytes = ReadFile(file);
+  EXPECT_EQ(RawFrame(bytes, "TPE1"), std::string("\0Kept", 5));
+  EXPECT_EQ(RawFrame(bytes, "TIT2"), std::string("\0T", 2));
+  EXPECT_TRUE(AudioOf(bytes) == audio);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"});
+}
+
 // A signal at any moment of a rewrite leaves the old file or the new one.
 TEST(FileSafety, SignalsLeaveTheOldFileOrTheNewOne) {
   TempDir dir;
@@ -332,6 +414,15 @@ TEST(LargeFiles, FirstTagIsInsertedInFrontOfTheAudio) {
   struct stat status;
   ASSERT_EQ(stat(file.c_str(), &status), 0);
   EXPECT_EQ(room % status.st_blksize, 0u);
+
+  // Its last frame removed, the tag keeps its room as padding.
+  ASSERT_EQ(RunTagwell({file, "-set", "title", ""}).status, 0);
+  struct stat after;
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, status.st_ino);
+  bytes = ReadFile(file);
+  EXPECT_EQ(testing_support::V2TagSize(bytes), room);
+  EXPECT_TRUE(testing_support::RawFrames(bytes).empty());
 
   // A failure after the insert takes the room out again. The file's time shows
   // that it was written, so this is the insert undone, not a copy never made.

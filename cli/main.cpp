@@ -1,3 +1,5 @@
+#include <signal.h>
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
     std::cout << "tagwell " TAGWELL_VERSION "\n";
     return 0;
   }
+  // A file-size limit would otherwise kill the process mid-write; ignored,
+  // it fails the write, which the edit undoes and reports.
+  signal(SIGXFSZ, SIG_IGN);
   tagedit::SummaryText summary;
   try {
     tagedit::ApplyTagEdits(args, summary);

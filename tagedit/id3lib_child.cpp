@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <id3/tag.h>
 #include <id3/writers.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <sstream>
 
 #include "tagedit/edit_error.h"
@@ -19,6 +23,8 @@ namespace tagedit {
 namespace {
 
 constexpr rlim_t kCpuSeconds = 20;
+// A child that sleeps or blocks uses no CPU time; this bounds it all the same.
+constexpr auto kWallClock = std::chrono::seconds(30);
 constexpr rlim_t kMemoryBytes = rlim_t{2} << 30;
 // Ahead of the frames, so that an empty frame list is told from a failure.
 constexpr char kRendered = 'K';
@@ -35,12 +41,19 @@ std::string ChildReply(const std::vector<FieldEdit>& edits) {
   return kRendered + bytes.str();
 }
 
-[[noreturn]] void RunChild(const std::vector<FieldEdit>& edits, int out) {
+[[noreturn]] void RunChild(const std::vector<FieldEdit>& edits, int out,
+                           pid_t parent) {
+  // An orphaned child would go on holding the file's lock.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
   // Nothing but the reply may leave the child: no messages from the C
-  // library's abort path, no core file, no file written.
+  // library's abort path, no core file, no file written, and no descriptor of
+  // the file kept open.
   int null = open("/dev/null", O_RDWR);
   dup2(null, STDOUT_FILENO);
   dup2(null, STDERR_FILENO);
+  dup2(out, STDIN_FILENO);
+  out = STDIN_FILENO;
+  close_range(STDERR_FILENO + 1, ~0U, 0);
   const std::pair<int, rlim_t> limits[] = {{RLIMIT_CPU, kCpuSeconds},
                                            {RLIMIT_AS, kMemoryBytes},
                                            {RLIMIT_CORE, 0},
@@ -71,18 +84,30 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw EditError(kCannotRead);
   UniqueFd in(pipe_fds[0]);
   UniqueFd out(pipe_fds[1]);
+  pid_t parent = getpid();
   pid_t child = fork();
   if (child < 0) throw EditError(kCannotRead);
-  if (child == 0) RunChild(edits, out.get());
+  if (child == 0) RunChild(edits, out.get(), parent);
   out.Reset();
 
   std::string reply;
   char buffer[65536];
-  ssize_t n;
-  while ((n = read(in.get(), buffer, sizeof buffer)) != 0) {
+  auto deadline = std::chrono::steady_clock::now() + kWallClock;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{in.get(), POLLIN, 0};
+    int polled = left.count() > 0 ? poll(&ready, 1, left.count()) : 0;
+    if (polled < 0 && errno == EINTR) continue;
+    ssize_t n = polled > 0 ? read(in.get(), buffer, sizeof buffer) : -1;
     if (n > 0) {
       reply.append(buffer, n);
-    } else if (errno != EINTR) {
+    } else if (n == 0) {
+      break;
+    } else if (polled <= 0 || errno != EINTR) {
+      // Out of time, or the pipe failed: the child is stopped for good.
+      kill(child, SIGKILL);
+      reply.clear();
       break;
     }
   }

@@ -42,7 +42,8 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
   TagFile file = OpenTagFile(command.file_name);
-  V2Tag tag = file.v2.empty() ? V2Tag{} : ParseV2Tag(file.v2);
+  V2Tag tag =
+      file.v2.empty() ? V2Tag{} : ParseV2Tag(file.v2.substr(file.zeros));
   std::vector<FieldEdit> edits = command.edits;
   // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too.
   if (file.v2.empty() && !file.v1.empty()) {
@@ -52,8 +53,7 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   SpliceFrames(edits, RenderFrames(edits), &tag);
   std::vector<const Field*> set;
   for (const FieldEdit& edit : command.edits) set.push_back(edit.field);
-  WriteTags(file, tag.frames.empty() ? "" : RenderV2Tag(tag),
-            BuildV1(tag, set, file.v1));
+  WriteTags(file, tag, BuildV1(tag, set, file.v1));
   summary = Summarize(command);
 }
 

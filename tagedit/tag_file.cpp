@@ -1,11 +1,13 @@
 #include "tagedit/tag_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 
 #include <cerrno>
-#include <climits>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/frame_list.h"
@@ -13,6 +15,77 @@
 #include "tagedit/mpeg_audio.h"
 
 namespace tagedit {
+
+namespace {
+
+// How long an edit waits for another one on the same file to end.
+constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr auto kLockRetry = std::chrono::milliseconds(5);
+constexpr size_t kScanChunk = 64 * 1024;
+
+bool SameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool LockExclusively(int fd) {
+  auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) ||
+        std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(kLockRetry);
+  }
+  return true;
+}
+
+// Opens and locks the regular file at `path`, and its directory.
+TagFile OpenLocked(const std::string& path) {
+  TagFile file;
+  size_t slash = path.rfind('/');
+  file.name = path.substr(slash + 1);
+  file.directory = UniqueFd(open(path.substr(0, slash + 1).c_str(),
+                                 O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+  file.fd = UniqueFd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  file.writable = file.fd.valid();
+  if (!file.writable && (errno == EACCES || errno == EROFS)) {
+    file.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  }
+  if (!file.fd.valid() || !file.directory.valid() ||
+      fstat(file.fd.get(), &file.status) != 0 ||
+      !S_ISREG(file.status.st_mode)) {
+    throw EditError(kCannotOpen);
+  }
+  if (!LockExclusively(file.fd.get())) throw EditError(kCannotWrite);
+  // What the edit reads is the file as the last editor left it.
+  if (fstat(file.fd.get(), &file.status) != 0) throw EditError(kCannotOpen);
+  return file;
+}
+
+// The whole blocks of zeros in front of an ID3v2 header that an insert
+// stopped before it wrote the tag leaves; 0 when there are none.
+uint64_t LeadingZeroBlocks(const TagFile& file) {
+  std::string bytes;
+  uint64_t at = 0;
+  while (at < file.size) {
+    size_t length = std::min<uint64_t>(kScanChunk, file.size - at);
+    if (!ReadAt(file.fd.get(), at, length, &bytes)) return 0;
+    size_t nonzero = bytes.find_first_not_of('\0');
+    if (nonzero != std::string::npos) {
+      at += nonzero;
+      break;
+    }
+    at += length;
+  }
+  return at > 0 && at % file.status.st_blksize == 0 &&
+                 ReadAt(file.fd.get(), at, kV2HeaderSize, &bytes) &&
+                 V2TagSize(bytes) > 0
+             ? at
+             : 0;
+}
+
+}  // namespace
 
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
   bytes->resize(length);
@@ -38,29 +111,44 @@ bool WriteAt(int fd, uint64_t offset, const std::string& bytes) {
   return true;
 }
 
+bool Unchanged(const TagFile& file) {
+  struct stat now;
+  return fstat(file.fd.get(), &now) == 0 &&
+         now.st_size == file.status.st_size &&
+         now.st_mtim.tv_sec == file.status.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == file.status.st_mtim.tv_nsec;
+}
+
+bool StillNamed(const TagFile& file) {
+  struct stat named;
+  return fstatat(file.directory.get(), file.name.c_str(), &named,
+                 AT_SYMLINK_NOFOLLOW) == 0 &&
+         SameInode(named, file.status);
+}
+
 TagFile OpenTagFile(const std::string& name) {
   TagFile file;
-  // The link's target is what gets tagged; the link itself stays a link.
-  std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
-                                              &free);
-  if (!real) throw EditError(kCannotOpen);
-  file.path = real.get();
-  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
-  file.fd =
-      UniqueFd(open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
-      !S_ISREG(file.status.st_mode)) {
-    throw EditError(kCannotOpen);
+  // Another edit may rename a new file over this one while this edit waits
+  // for the lock; then the new file is the one to edit.
+  for (int attempt = 0;; ++attempt) {
+    // The link's target is what gets tagged; the link itself stays a link.
+    std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
+                                                &free);
+    if (!real) throw EditError(kCannotOpen);
+    file = OpenLocked(real.get());
+    if (StillNamed(file)) break;
+    if (attempt == 3) throw EditError(kCannotWrite);
   }
   file.size = file.status.st_size;
 
+  file.zeros = LeadingZeroBlocks(file);
   std::string bytes;
-  uint64_t v2_size = 0;
-  if (file.size >= kV2HeaderSize) {
-    if (!ReadAt(file.fd.get(), 0, kV2HeaderSize, &bytes)) {
+  uint64_t v2_size = file.zeros;
+  if (file.size >= file.zeros + kV2HeaderSize) {
+    if (!ReadAt(file.fd.get(), file.zeros, kV2HeaderSize, &bytes)) {
       throw EditError(kCannotOpen);
     }
-    v2_size = V2TagSize(bytes);
+    v2_size += V2TagSize(bytes);
   }
   // Taking the audio for tag would drop it on the next write.
   if (v2_size > file.size) throw EditError(kCannotRead);

@@ -10,23 +10,38 @@
 
 namespace tagedit {
 
-// An MP3 file opened for an edit, where its tags lie and what they hold.
+// An MP3 file opened and locked for an edit, where its tags lie and what they
+// hold. Every read and write of the edit goes through `fd` or `directory`,
+// never through the name again.
 struct TagFile {
-  std::string path;    // the regular file itself, symbolic links resolved
-  UniqueFd fd;         // open for reading
+  UniqueFd fd;  // open for reading, and for writing when `writable`
+  bool writable = false;
+  UniqueFd directory;  // the directory that held the file, as a path handle
+  std::string name;    // the file's name in `directory`
   struct stat status;  // as opened
   uint64_t size = 0;
-  std::string v2;  // the ID3v2 tag at the start, header to footer, or empty
-  std::string v1;  // the ID3v1 tag at the end, or empty
+  // The room of the ID3v2 tag at the start: whole blocks of zeros an insert
+  // left when it was stopped before it wrote the tag, then the tag, header to
+  // footer. Empty when there is no tag.
+  std::string v2;
+  uint64_t zeros = 0;  // the zero blocks at the start of `v2`
+  std::string v1;      // the ID3v1 tag at the end, or empty
 
   uint64_t audio_begin() const { return v2.size(); }
   uint64_t audio_end() const { return size - v1.size(); }
 };
 
-// Opens the file `name` refers to and reads its tags; throws EditError when it
-// is not a readable regular file, its ID3v2 tag claims more bytes than the
-// file holds, or it holds no MPEG audio.
+// Opens the file `name` refers to, waits (bounded) for an exclusive lock on
+// it and reads its tags; throws EditError when it is not a readable regular
+// file, stays locked, its ID3v2 tag claims more bytes than the file holds, or
+// it holds no MPEG audio.
 TagFile OpenTagFile(const std::string& name);
+
+// Whether `file` still has the size and modification time it was read with.
+bool Unchanged(const TagFile& file);
+
+// Whether the name of `file` in its directory still refers to it.
+bool StillNamed(const TagFile& file);
 
 // Reads exactly `length` bytes at `offset` of `fd`; false on any shortfall.
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes);

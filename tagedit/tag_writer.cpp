@@ -51,16 +51,16 @@ class SignalBlock {
   sigset_t old_;
 };
 
-// Opens the file for writing, which is also the test of whether the caller may
-// write it: a rename would replace a read-only file all the same.
-UniqueFd OpenForWriting(const TagFile& file) {
-  UniqueFd fd(open(file.path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (!fd.valid()) throw EditError(kCannotWrite);
-  return fd;
+// Where a rewrite names its new file just before renaming it over the old
+// one, and where the file system cannot make unnamed files; the next edit of
+// the file removes what a crash left there.
+std::string TempName(const TagFile& file) {
+  return "." + file.name + ".tagwell";
 }
 
 // Puts the file back as it was, once its audio is back where it was.
-void PutBack(int fd, const TagFile& file) {
+void PutBack(const TagFile& file) {
+  int fd = file.fd.get();
   WriteAt(fd, 0, file.v2);
   WriteAt(fd, file.audio_end(), file.v1);
   if (ftruncate(fd, file.size) == 0) fsync(fd);
@@ -69,15 +69,15 @@ void PutBack(int fd, const TagFile& file) {
 // Same-size tags overwrite the old ones.
 void WriteInPlace(const TagFile& file, const std::string& v2,
                   const std::string& v1) {
-  UniqueFd fd = OpenForWriting(file);
+  int fd = file.fd.get();
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
   // of room, and then nothing else has changed yet.
-  if (WriteAt(fd.get(), file.audio_end(), v1) && WriteAt(fd.get(), 0, v2) &&
-      fsync(fd.get()) == 0) {
+  if (WriteAt(fd, file.audio_end(), v1) && WriteAt(fd, 0, v2) &&
+      fsync(fd) == 0) {
     return;
   }
-  PutBack(fd.get(), file);
+  PutBack(file);
   throw EditError(kCannotWrite);
 }
 
@@ -87,18 +87,27 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
 bool InsertRoom(const TagFile& file, const std::string& v2,
                 const std::string& v1) {
   uint64_t block = file.status.st_blksize;
-  uint64_t room =
-      (v2.size() + kMinPadding - file.v2.size() + block - 1) / block * block;
-  std::string tag = PadV2(v2, file.v2.size() + room);
-  UniqueFd fd = OpenForWriting(file);
+  // The new tag fits in the room, and the old one becomes its padding: so the
+  // old tag is overwritten only once the new one is complete.
+  uint64_t room = (v2.size() + kMinPadding + block - 1) / block * block;
+  std::string tag = PadV2(v2, room + file.v2.size()).substr(0, room);
+  int fd = file.fd.get();
+  uint64_t v1_at = file.audio_end() + room;
+  bool appends_v1 = file.v1.empty();
   SignalBlock signals;
-  if (fallocate(fd.get(), FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
-  if (WriteAt(fd.get(), 0, tag) &&
-      WriteAt(fd.get(), file.audio_end() + room, v1) && fsync(fd.get()) == 0) {
+  if (fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
+  // Until the tag is written, taking the room out again restores the file;
+  // a crash leaves zero blocks in front of the old tag, which the next edit
+  // takes for tag room.
+  if ((!appends_v1 || WriteAt(fd, v1_at, v1)) && WriteAt(fd, 0, tag)) {
+    bool written = WriteAt(fd, room, std::string(file.v2.size(), '\0')) &&
+                   (appends_v1 || WriteAt(fd, v1_at, v1)) && fsync(fd) == 0;
+    if (!written) throw EditError(kCannotWrite);
     return true;
   }
-  if (fallocate(fd.get(), FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0) {
-    PutBack(fd.get(), file);
+  if (fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0 &&
+      ftruncate(fd, file.size) == 0) {
+    fsync(fd);
   }
   throw EditError(kCannotWrite);
 }
@@ -121,15 +130,21 @@ bool CopyAudio(const TagFile& file, int to, uint64_t offset,
   return true;
 }
 
-// A complete new file next to the old one, renamed over it once it is safely
-// on disk: at every moment the name holds the old file or the new one.
+// A complete new file in the old one's directory, renamed over it once it is
+// safely on disk, and only while the name still refers to the old file: at
+// every moment the name holds the old file or the new one.
 void Rewrite(const TagFile& file, const std::string& v2,
              const std::string& v1) {
-  OpenForWriting(file);  // only to learn whether the caller may write it
-  std::string directory = file.path.substr(0, file.path.rfind('/') + 1);
-  std::string temp = directory + ".tagwell-XXXXXX";
+  int dir = file.directory.get();
+  std::string temp = TempName(file);
   SignalBlock block;
-  UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+  // Unnamed until it is complete, so that a crash leaves nothing behind.
+  UniqueFd fd(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  bool named = !fd.valid();
+  if (named) {
+    fd = UniqueFd(openat(dir, temp.c_str(),
+                         O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+  }
   if (!fd.valid()) throw EditError(kCannotWrite);
   // Owner before mode: a change of owner clears the set-user-ID bits. Where
   // the owner may not be given, the group alone is tried; else the new file
@@ -138,28 +153,32 @@ void Rewrite(const TagFile& file, const std::string& v2,
     (void)fchown(fd.get(), -1, file.status.st_gid);
   }
   uint64_t audio_size = file.audio_end() - file.audio_begin();
-  bool written = fchmod(fd.get(), file.status.st_mode & 07777) == 0 &&
-                 WriteAt(fd.get(), 0, v2) &&
-                 CopyAudio(file, fd.get(), v2.size(), block) &&
-                 WriteAt(fd.get(), v2.size() + audio_size, v1) &&
-                 fsync(fd.get()) == 0 && fd.Reset() && !block.Pending() &&
-                 rename(temp.c_str(), file.path.c_str()) == 0;
-  if (!written) {
-    unlink(temp.c_str());
-    throw EditError(kCannotWrite);
+  std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+  bool written =
+      fchmod(fd.get(), file.status.st_mode & 07777) == 0 &&
+      WriteAt(fd.get(), 0, v2) && CopyAudio(file, fd.get(), v2.size(), block) &&
+      WriteAt(fd.get(), v2.size() + audio_size, v1) && fsync(fd.get()) == 0 &&
+      (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
+                       AT_SYMLINK_FOLLOW) == 0) &&
+      fd.Reset() && !block.Pending();
+  bool changed = written && !Unchanged(file);
+  if (!written || changed || !StillNamed(file) ||
+      renameat(dir, temp.c_str(), dir, file.name.c_str()) != 0) {
+    unlinkat(dir, temp.c_str(), 0);
+    throw EditError(changed ? kChanged : kCannotWrite);
   }
   // The rename is durable once the directory is; the new file is in place
   // already, so a failure here is no reason to report the edit as failed.
-  UniqueFd dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.valid()) fsync(dir.get());
+  UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (sync.valid()) fsync(sync.get());
 }
 
 }  // namespace
 
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
                       uint64_t audio_size) {
-  if (needed == 0) return 0;
   bool large = audio_size >= kLargeFile;
+  if (needed == 0) return large ? old_v2_size : 0;
   if (old_v2_size >= needed && (large || old_v2_size - needed < 4096)) {
     return old_v2_size;
   }
@@ -178,14 +197,18 @@ std::string PadV2(const std::string& v2, uint64_t size) {
   return tag.replace(6, 4, SyncSafe(size - kV2HeaderSize));
 }
 
-void WriteTags(const TagFile& file, const std::string& v2,
-               const std::string& v1) {
+void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1) {
+  // A rename would replace a file the caller may not write all the same.
+  if (!file.writable) throw EditError(kCannotWrite);
+  if (!Unchanged(file)) throw EditError(kChanged);
+  unlinkat(file.directory.get(), TempName(file).c_str(), 0);
+  std::string v2 = RenderV2Tag(tag);
   uint64_t audio_size = file.audio_end() - file.audio_begin();
-  uint64_t size = ChooseV2Size(v2.size(), file.v2.size(), audio_size);
+  uint64_t size = ChooseV2Size(tag.frames.empty() ? 0 : v2.size(),
+                               file.v2.size(), audio_size);
   if (size == file.v2.size()) {
     WriteInPlace(file, PadV2(v2, size), v1);
-  } else if (audio_size < kLargeFile || v2.empty() ||
-             !InsertRoom(file, v2, v1)) {
+  } else if (audio_size < kLargeFile || !InsertRoom(file, v2, v1)) {
     Rewrite(file, PadV2(v2, size), v1);
   }
 }

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "tagedit/frame_list.h"
 #include "tagedit/tag_file.h"
 
 namespace tagedit {
 
 // The size of the new ID3v2 tag, header included, for `needed` bytes of header
-// and frames (0 for no tag): the old tag's room when the tag fits it with less
+// and frames (0 for no frame: no tag, but a large file keeps its room as a
+// tag of padding only): the old tag's room when the tag fits it with less
 // than 4 KiB to spare (any room, for 32 MiB of audio or more), else at least
 // 1 KiB of padding, up to the next multiple of 2 KiB for the whole file.
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
@@ -19,13 +21,11 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
-// Puts the ID3v2 tag `v2` (header and frames, or empty for none) and the
-// ID3v1 tag `v1` into `file`: in place when the ID3v2 tag keeps its size, into
-// blocks inserted at the front of a large file where the file system can, else
-// by a complete new file renamed over it; throws EditError, and then the file
-// is as it was.
-void WriteTags(const TagFile& file, const std::string& v2,
-               const std::string& v1);
+// Puts the ID3v2 tag `tag` and the ID3v1 tag `v1` into `file`: in place when
+// the ID3v2 tag keeps its size, into blocks inserted at the front of a large
+// file where the file system can, else by a complete new file renamed over
+// it; throws EditError, and then the file is as it was.
+void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1);
 
 }  // namespace tagedit
 
