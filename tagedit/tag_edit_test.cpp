@@ -145,7 +145,7 @@ TEST_F(TagEditTest, EveryKindOfMpegAudioIsTagged) {
       {"MPEG-1 layer I", frames("\xFF\xFF\x40\0", 136)},
       {"MPEG-1 layer II", frames("\xFF\xFD\x80\0", 417)},
       {"one frame", frames("\xFF\xFB\x90\0", 417, 1)},
-      {"junk first", std::string(60000, '\0') + "junk" + audio_},
+      {"junk first", std::string(4000, '\0') + "junk" + audio_},
   };
   for (const auto& [name, audio] : cases) {
     WriteFile(file_, audio);

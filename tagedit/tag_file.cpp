@@ -63,8 +63,8 @@ TagFile OpenLocked(const std::string& path) {
   return file;
 }
 
-// The whole blocks of zeros in front of an ID3v2 header that an insert
-// stopped before it wrote the tag leaves; 0 when there are none.
+// The whole blocks of zeros at the start of the file, as an insert stopped
+// before it wrote the tag leaves them in front of the old tag or the audio.
 uint64_t LeadingZeroBlocks(const TagFile& file) {
   std::string bytes;
   uint64_t at = 0;
@@ -73,16 +73,12 @@ uint64_t LeadingZeroBlocks(const TagFile& file) {
     if (!ReadAt(file.fd.get(), at, length, &bytes)) return 0;
     size_t nonzero = bytes.find_first_not_of('\0');
     if (nonzero != std::string::npos) {
-      at += nonzero;
-      break;
+      uint64_t block = file.status.st_blksize;
+      return (at + nonzero) / block * block;
     }
     at += length;
   }
-  return at > 0 && at % file.status.st_blksize == 0 &&
-                 ReadAt(file.fd.get(), at, kV2HeaderSize, &bytes) &&
-                 V2TagSize(bytes) > 0
-             ? at
-             : 0;
+  return 0;
 }
 
 }  // namespace

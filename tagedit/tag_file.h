@@ -20,9 +20,9 @@ struct TagFile {
   std::string name;    // the file's name in `directory`
   struct stat status;  // as opened
   uint64_t size = 0;
-  // The room of the ID3v2 tag at the start: whole blocks of zeros an insert
-  // left when it was stopped before it wrote the tag, then the tag, header to
-  // footer. Empty when there is no tag.
+  // The room of the ID3v2 tag at the start: whole blocks of zeros, which an
+  // insert stopped before it wrote the tag leaves, then the tag, header to
+  // footer. Empty when there is neither.
   std::string v2;
   uint64_t zeros = 0;  // the zero blocks at the start of `v2`
   std::string v1;      // the ID3v1 tag at the end, or empty
