@@ -126,6 +126,11 @@ TEST(FileSafety, EveryFailureLeavesTheFileAsItWas) {
                    12) +
            audio,
        nullptr, "song.mp3", nullptr, false, kNotMp3},
+      {"bad bitrate", MpegFrames(3, 1, std::string("\xFF\xFB\xF0\0", 4)),
+       nullptr, "song.mp3", nullptr, false, kNotMp3},
+      {"reserved emphasis",
+       MpegFrames(3, 1, std::string("\xFF\xFB\x90\x02", 4)), nullptr,
+       "song.mp3", nullptr, false, kNotMp3},
       {"audio beyond the first 64 KiB", std::string(65536, 'j') + audio,
        nullptr, "song.mp3", nullptr, false, kNotMp3},
       {"disk full, rewrite", untagged, nullptr, "song.mp3",

@@ -38,7 +38,7 @@ class Id3v1Test : public ::testing::Test {
 };
 
 TEST_F(Id3v1Test, HoldsTheValuesSetAndKeepsTheOthers) {
-  const std::string old_v1 = Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17);
+  const std::string old_v1 = Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 1, 17);
   const std::string frames =
       Frame("TPE1", Bytes("\x01\xFF\xFE\xE5\x65\x2C\x67", 7)) +
       Frame("TCON", Bytes("\0Rock", 5)) + Frame("TRCK", Bytes("\0004/9", 5)) +
@@ -66,7 +66,7 @@ TEST_F(Id3v1Test, HoldsTheValuesSetAndKeepsTheOthers) {
        Id3v2(3, frames),
        old_v1,
        {"-set", "title", "New"},
-       Id3v1({"New", "Ann", "Alb", "1999", "v1"}, 5, 17)},
+       Id3v1({"New", "Ann", "Alb", "1999", "v1"}, 1, 17)},
       {"without an ID3v1 tag, the others from the frames",
        Id3v2(3, frames),
        "",
@@ -78,6 +78,12 @@ TEST_F(Id3v1Test, HoldsTheValuesSetAndKeepsTheOthers) {
        {"-set", "title", "", "-set", "tracknum", "", "-set", "genre", "",
         "-set", "comment", long_comment},
        Id3v1({"", "Ann", "Alb", "1999", std::string(30, 'c')}, 0, 255)},
+      {"track 1, a long album, a genre numbered 0",
+       "",
+       "",
+       {"-set", "tracknum", "1", "-set", "album", std::string(31, 'a'), "-set",
+        "genre", "blues"},
+       Id3v1({"", "", std::string(30, 'a')}, 1, 0)},
       {"the v2.4 year, cut to four characters",
        Id3v2(4, Frame("TDRC",
                       Bytes("\x03"

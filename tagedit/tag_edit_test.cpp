@@ -144,6 +144,7 @@ TEST_F(TagEditTest, EveryKindOfMpegAudioIsTagged) {
       {"MPEG-2.5 layer III", frames("\xFF\xE3\x40\0", 208)},
       {"MPEG-1 layer I", frames("\xFF\xFF\x40\0", 136)},
       {"MPEG-1 layer II", frames("\xFF\xFD\x80\0", 417)},
+      {"padded frames", frames("\xFF\xFB\x92\0", 418)},
       {"one frame", frames("\xFF\xFB\x90\0", 417, 1)},
       {"junk first", std::string(4000, '\0') + "junk" + audio_},
   };

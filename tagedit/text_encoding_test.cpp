@@ -40,5 +40,27 @@ TEST(EncodeFrameText, ChoosesLatin1Utf16OrTheBytesAsTyped) {
   }
 }
 
+TEST(DecodeFrameStrings, ReadsEveryEncodingToUtf8) {
+  struct Case {
+    int encoding;
+    std::string bytes;
+    std::vector<std::string> strings;
+  };
+  const Case cases[] = {
+      {0, std::string("Caf\xE9\0x", 6), {"Caf\xC3\xA9", "x"}},
+      {0, std::string("a\0", 2), {"a"}},
+      {1,
+       std::string("\xFF\xFEh\0\xE5\x65\0\0\xFE\xFF\0x", 12),
+       {"h\xE6\x97\xA5", "x"}},
+      {1, std::string("h\0i\0", 4), {"hi"}},  // no mark: little-endian
+      {2, std::string("\0h\xD8\x3D\xDE\x00", 6), {"h\xF0\x9F\x98\x80"}},
+      {2, std::string("\xD8\x3D\0h\0", 5), {"\xEF\xBF\xBDh"}},  // lone, odd
+      {3, "\xC3\xA9t\xC3\xA9", {"\xC3\xA9t\xC3\xA9"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeFrameStrings(c.encoding, c.bytes), c.strings) << c.bytes;
+  }
+}
+
 }  // namespace
 }  // namespace tagedit
