@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tagedit/tag_edit.h"
+#include "tagedit/tag_list.h"
 
 namespace {
 
@@ -16,15 +17,57 @@ void PrintUsage() {
             << "        comment, genre" << std::endl;
 }
 
+// The usage text, then what a newcomer needs first; the rest is in the manual.
+void PrintHelp() {
+  PrintUsage();
+  std::cout << "\n"
+               "Example: tagwell song.mp3 -set artist \"Someone\" -set "
+               "tracknum 7\n"
+               "An empty value removes the field: -set comment \"\"\n"
+               "Track numbers are 1 to 255, alone or with a total: 7 or "
+               "7/12\n"
+               "tagwell --list <mp3 filename> [..] prints the fields each "
+               "file holds.\n"
+               "Exit status: 0 when done, 1 on any failure; a failure "
+               "leaves the file as it was.\n"
+               "See tagwell(1).\n";
+}
+
+// Prints the fields of every file named after "--list", each block headed by
+// the file's name when there are several, as ls does with directories; a file
+// that cannot be read is reported on standard error and fails the run.
+int ListFiles(const tagedit::ArgumentList& args) {
+  int status = 0;
+  bool first = true;
+  for (size_t i = 2; i < args.size(); ++i) {
+    std::string listing;
+    try {
+      listing = tagedit::ListFields(args[i]);
+    } catch (const std::exception& failure) {
+      std::cerr << "tagwell: " << args[i] << ": " << failure.what() << "\n";
+      status = 1;
+      continue;
+    }
+    if (args.size() > 3) std::cout << (first ? "" : "\n") << args[i] << ":\n";
+    std::cout << listing;
+    first = false;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   tagedit::ArgumentList args(argv, argv + argc);
-  if (args.size() <= 1 ||
-      (args.size() == 2 && (args[1] == "--help" || args[1] == "-h"))) {
+  if (args.size() <= 1) {
     PrintUsage();
     return 0;
   }
+  if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+    PrintHelp();
+    return 0;
+  }
+  if (args.size() > 2 && args[1] == "--list") return ListFiles(args);
   if (args.size() == 2 && args[1] == "--version") {
     std::cout << "tagwell " TAGWELL_VERSION "\n";
     return 0;

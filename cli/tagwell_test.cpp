@@ -16,6 +16,19 @@ const char kUsage[] =
     "       [-set <field name> <value> [..]]\n"
     "Fields: tracknum, artist, album, title, year,\n"
     "        comment, genre\n";
+const std::string kHelp = std::string(kUsage) +
+                          "\n"
+                          "Example: tagwell song.mp3 -set artist \"Someone\" "
+                          "-set tracknum 7\n"
+                          "An empty value removes the field: -set comment "
+                          "\"\"\n"
+                          "Track numbers are 1 to 255, alone or with a total: "
+                          "7 or 7/12\n"
+                          "tagwell --list <mp3 filename> [..] prints the "
+                          "fields each file holds.\n"
+                          "Exit status: 0 when done, 1 on any failure; a "
+                          "failure leaves the file as it was.\n"
+                          "See tagwell(1).\n";
 const char kNotEnough[] = "Invalid argument usage. Not enough arguments.";
 const char kNoSet[] = "Incorrect argument usage. -set not found.";
 const char kUnknown[] = "Incorrect argument usage. Unrecognised field name.";
@@ -38,9 +51,10 @@ struct Case {
 TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
   const Case cases[] = {
       {{}, kUsage, 0},
-      {{"--help"}, kUsage, 0},
-      {{"-h"}, kUsage, 0},
+      {{"--help"}, kHelp, 0},
+      {{"-h"}, kHelp, 0},
       {{"--version"}, "tagwell " TAGWELL_VERSION "\n", 0},
+      {{"--list"}, kNotEnough, 1},
       {{"@"}, kNotEnough, 1},
       {{"--help", "-set"}, kNotEnough, 1},
       {{"@", "title"}, kNoSet, 1},
@@ -101,6 +115,26 @@ TEST(TagwellBinary, WrongCommandIsReportedBeforeTheFileIsLookedAt) {
       RunTagwell({"/nonexistent/song.mp3", "-set", "titel", "x"});
   EXPECT_EQ(result.out, kUnknown);
   EXPECT_EQ(result.status, 1);
+}
+
+TEST(TagwellBinary, ListsFilesAsLsListsDirectories) {
+  TempDir dir;
+  const std::string a = dir / "a.mp3", b = dir / "b.mp3";
+  const std::string tagged =
+      testing_support::Id3v2(3, testing_support::TextFrame("TIT2", "A")) +
+      testing_support::MpegFrames(2);
+  testing_support::WriteFile(a, tagged);
+  testing_support::WriteFile(b, testing_support::MpegFrames(2));
+  RunResult several = RunTagwell({"--list", a, dir / "none.mp3", b});
+  EXPECT_EQ(several.out, a + ":\ntitle: A\n\n" + b + ":\n");
+  EXPECT_EQ(several.err, "tagwell: " + dir / "none.mp3" +
+                             ": File error. Cannot open the file.\n");
+  EXPECT_EQ(several.status, 1);
+  RunResult one = RunTagwell({"--list", a});
+  EXPECT_EQ(one.out, "title: A\n");
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(ReadFile(a), tagged);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
 }
 
 TEST(TagwellBinary, UsageIgnoresTheNameItWasCalledBy) {

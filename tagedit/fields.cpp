@@ -115,6 +115,12 @@ bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
 
 }  // namespace
 
+std::vector<const Field*> AllFields() {
+  std::vector<const Field*> fields;
+  for (const Field& field : kFields) fields.push_back(&field);
+  return fields;
+}
+
 const Field* FindField(const std::string& name) {
   for (const Field& field : kFields) {
     if (name == field.name) return &field;
@@ -145,16 +151,17 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
           strings[0] == "ID3v1 Comment");
 }
 
-std::string FieldText(const Field& field, const V2Tag& tag) {
-  size_t index = field.described ? 1 : 0;
+std::vector<std::string> FieldValues(const Field& field, const V2Tag& tag) {
+  // A comment's language and description come before its text.
+  size_t skipped = field.described ? 1 : 0;
   for (const V2Frame& frame : tag.frames) {
     std::vector<std::string> strings;
     if (HoldsField(field, tag, frame) &&
-        FieldStrings(field, tag, frame, &strings) && strings.size() > index) {
-      return strings[index];
+        FieldStrings(field, tag, frame, &strings) && strings.size() > skipped) {
+      return {strings.begin() + skipped, strings.end()};
     }
   }
-  return "";
+  return {};
 }
 
 std::pair<unsigned char, unsigned char> TrackNumber(const std::string& value) {

@@ -2,6 +2,7 @@
 #define TAGEDIT_FIELDS_H_
 
 #include <string>
+#include <vector>
 
 #include "tagedit/frame_list.h"
 
@@ -22,6 +23,9 @@ struct Field {
   void (*apply)(ID3_Tag& tag, const std::string& value);
 };
 
+// Every field, in the table's order.
+std::vector<const Field*> AllFields();
+
 // The field whose name is exactly `name`, or null.
 const Field* FindField(const std::string& name);
 
@@ -32,9 +36,9 @@ const Field* FieldOfFrame(const std::string& id);
 // it.
 bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame);
 
-// The text of the first frame of `tag` holding `field`, in UTF-8; empty when
-// there is none.
-std::string FieldText(const Field& field, const V2Tag& tag);
+// The values of the first frame of `tag` holding `field` that can be read, in
+// UTF-8 (a comment's text only); none when there is no such frame.
+std::vector<std::string> FieldValues(const Field& field, const V2Tag& tag);
 
 // The track number and total `value` stands for: the number read as atoi
 // reads it, the total from a "/M" right after it; throws EditError unless the

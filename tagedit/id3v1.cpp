@@ -59,7 +59,8 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
         std::find(set.begin(), set.end(), field) == set.end()) {
       return false;
     }
-    *text = FieldText(*field, tag);
+    std::vector<std::string> values = FieldValues(*field, tag);
+    *text = values.empty() ? "" : values[0];
     return true;
   };
   std::string v1 = "TAG" + std::string(kV1Size - 3, '\0');

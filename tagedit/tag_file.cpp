@@ -81,6 +81,40 @@ uint64_t LeadingZeroBlocks(const TagFile& file) {
   return 0;
 }
 
+// The file `name` refers to; the link's target is what gets tagged, and the
+// link itself stays a link.
+std::string ResolvedPath(const std::string& name) {
+  std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
+                                              &free);
+  if (!real) throw EditError(kCannotOpen);
+  return real.get();
+}
+
+// Finds and reads the tags of the regular file open as `file->fd`.
+void ReadTags(TagFile* file) {
+  file->size = file->status.st_size;
+  file->zeros = LeadingZeroBlocks(*file);
+  std::string bytes;
+  uint64_t v2_size = file->zeros;
+  if (file->size >= file->zeros + kV2HeaderSize) {
+    if (!ReadAt(file->fd.get(), file->zeros, kV2HeaderSize, &bytes)) {
+      throw EditError(kCannotOpen);
+    }
+    v2_size += V2TagSize(bytes);
+  }
+  // Taking the audio for tag would drop it on the next write.
+  if (v2_size > file->size) throw EditError(kCannotRead);
+  if (!ReadAt(file->fd.get(), 0, v2_size, &file->v2)) {
+    throw EditError(kCannotOpen);
+  }
+  if (file->size >= v2_size + kV1Size) {
+    if (!ReadAt(file->fd.get(), file->size - kV1Size, kV1Size, &bytes)) {
+      throw EditError(kCannotOpen);
+    }
+    if (bytes.compare(0, 3, "TAG") == 0) file->v1 = bytes;
+  }
+}
+
 }  // namespace
 
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
@@ -127,39 +161,26 @@ TagFile OpenTagFile(const std::string& name) {
   // Another edit may rename a new file over this one while this edit waits
   // for the lock; then the new file is the one to edit.
   for (int attempt = 0;; ++attempt) {
-    // The link's target is what gets tagged; the link itself stays a link.
-    std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
-                                                &free);
-    if (!real) throw EditError(kCannotOpen);
-    file = OpenLocked(real.get());
+    file = OpenLocked(ResolvedPath(name));
     if (StillNamed(file)) break;
     if (attempt == 3) throw EditError(kCannotWrite);
   }
-  file.size = file.status.st_size;
-
-  file.zeros = LeadingZeroBlocks(file);
-  std::string bytes;
-  uint64_t v2_size = file.zeros;
-  if (file.size >= file.zeros + kV2HeaderSize) {
-    if (!ReadAt(file.fd.get(), file.zeros, kV2HeaderSize, &bytes)) {
-      throw EditError(kCannotOpen);
-    }
-    v2_size += V2TagSize(bytes);
-  }
-  // Taking the audio for tag would drop it on the next write.
-  if (v2_size > file.size) throw EditError(kCannotRead);
-  if (!ReadAt(file.fd.get(), 0, v2_size, &file.v2)) {
-    throw EditError(kCannotOpen);
-  }
-  if (file.size >= v2_size + kV1Size) {
-    if (!ReadAt(file.fd.get(), file.size - kV1Size, kV1Size, &bytes)) {
-      throw EditError(kCannotOpen);
-    }
-    if (bytes.compare(0, 3, "TAG") == 0) file.v1 = bytes;
-  }
+  ReadTags(&file);
   if (!HoldsMpegAudio(file.fd.get(), file.audio_begin(), file.audio_end())) {
     throw EditError(kNotMp3);
   }
+  return file;
+}
+
+TagFile ReadTagFile(const std::string& name) {
+  TagFile file;
+  file.fd = UniqueFd(
+      open(ResolvedPath(name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
+      !S_ISREG(file.status.st_mode)) {
+    throw EditError(kCannotOpen);
+  }
+  ReadTags(&file);
   return file;
 }
 

@@ -37,6 +37,11 @@ struct TagFile {
 // it holds no MPEG audio.
 TagFile OpenTagFile(const std::string& name);
 
+// Opens the file `name` refers to for reading alone, without a lock, and
+// reads its tags; throws EditError when it is not a readable regular file or
+// its ID3v2 tag claims more bytes than the file holds.
+TagFile ReadTagFile(const std::string& name);
+
 // Whether `file` still has the size and modification time it was read with.
 bool Unchanged(const TagFile& file);
 

@@ -1,0 +1,16 @@
+#ifndef TAGEDIT_TAG_LIST_H_
+#define TAGEDIT_TAG_LIST_H_
+
+#include <string>
+
+namespace tagedit {
+
+// The fields the file `name` holds, one "field: value" line each, ended by a
+// line feed, in the field table's order: from its ID3v2 tag, or from its
+// ID3v1 tag when it has no other. Reads the file and nothing else; throws
+// EditError when it cannot be read.
+std::string ListFields(const std::string& name);
+
+}  // namespace tagedit
+
+#endif  // TAGEDIT_TAG_LIST_H_
