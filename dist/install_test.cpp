@@ -56,25 +56,37 @@ TEST(Install, PutsTheProgramManPageAndCompletionInPlace) {
 }
 
 TEST(Install, CompletionOffersKeywordsFieldsAndFiles) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"tagwell --", "--help\n--version\n"},
-      {"tagwell song.mp3 \"\"", "-set\n"},
-      {"tagwell song.mp3 -set \"\"",
-       "tracknum\nartist\nalbum\ntitle\nyear\ncomment\ngenre\n"},
-      {"tagwell song.mp3 -set t", "tracknum\ntitle\n"},
-      {"tagwell song.mp3 -set title \"\"", ""},
-      {"tagwell song.mp3 -set title x -", "-set\n"},
-      {"tagwell song.mp3 -set title x -set ye", "year\n"},
-      {"tagwell " TAGWELL_SOURCE_DIR "/sample/sam",
-       TAGWELL_SOURCE_DIR "/sample/sample.mp3\n"},
+  TempDir dir;
+  testing_support::WriteFile(dir / "re:mix.mp3", "");
+  struct Case {
+    std::string line;   // as typed, the cursor at its end
+    std::string words;  // as bash splits it for completion
+    std::string offered;
   };
-  for (const auto& [line, offered] : cases) {
+  const Case cases[] = {
+      {"tagwell --", "tagwell --", "--help\n--list\n--version\n"},
+      {"tagwell song.mp3 ", "tagwell song.mp3 \"\"", "-set\n"},
+      {"tagwell song.mp3 -set ", "tagwell song.mp3 -set \"\"",
+       "tracknum\nartist\nalbum\ntitle\nyear\ncomment\ngenre\n"},
+      {"tagwell song.mp3 -set t", "tagwell song.mp3 -set t",
+       "tracknum\ntitle\n"},
+      {"tagwell song.mp3 -set title ", "tagwell song.mp3 -set title \"\"", ""},
+      {"tagwell song.mp3 -set title Re:Mix -",
+       "tagwell song.mp3 -set title Re : Mix -", "-set\n"},
+      {"tagwell song.mp3 -set title a=b -set ye",
+       "tagwell song.mp3 -set title a = b -set ye", "year\n"},
+      {"tagwell --list a.mp3 " + dir / "re:",
+       "tagwell --list a.mp3 " + dir / "re :", ":mix.mp3\n"},
+      {"tagwell " + dir / "re", "tagwell " + dir / "re", dir / "re:mix.mp3\n"},
+  };
+  for (const Case& c : cases) {
     Shell shell = Sh("bash -c 'source " TAGWELL_SOURCE_DIR
                      "/dist/tagwell.bash-completion; COMP_WORDS=(" +
-                     line +
-                     "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _tagwell; "
+                     c.words + "); COMP_LINE=\"" + c.line +
+                     "\"; COMP_POINT=${#COMP_LINE}; "
+                     "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _tagwell; "
                      "printf \"%s\\n\" \"${COMPREPLY[@]}\" | grep .; true'");
-    EXPECT_EQ(shell.out, offered) << line;
+    EXPECT_EQ(shell.out, c.offered) << c.line;
   }
   EXPECT_EQ(Sh("bash -c 'source " TAGWELL_SOURCE_DIR
                "/dist/tagwell.bash-completion; complete -p tagwell'")
