@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Installs what tagwell needs to build (Debian, as root) and builds it into
-# build/. Everything it prints goes to standard error.
+# build/, saying what it does at each step. Everything it prints goes to
+# standard error, so that the output of the tool run after it stays apart.
 set -euo pipefail
 cd "$(dirname "$0")"
-exec 3>&1 1>&2
+exec 1>&2
 
-packages=(g++ cmake make libid3-3.8.3-dev libgtest-dev mandoc)
+packages=(g++ cmake make libid3-3.8.3-dev libgtest-dev mandoc dpkg-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
     missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing ${missing[*]}"
+  echo "==> Installing ${missing[*]} (apt-get)"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null
+# Once configured, the build itself reconfigures when CMakeLists.txt changes.
+if [ ! -f build/CMakeCache.txt ]; then
+  echo "==> Configuring into build/"
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+echo "==> Building"
+cmake --build build -j"$(nproc)"
