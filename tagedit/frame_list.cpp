@@ -148,8 +148,7 @@ uint64_t V2TagSize(const std::string& header) {
       !ReadSyncSafe(header, 6, &size)) {
     return 0;
   }
-  bool footer = header[3] == 4 && (header[5] & kFooter) != 0;
-  return kV2HeaderSize + size + (footer ? kV2HeaderSize : 0);
+  return kV2HeaderSize + size;
 }
 
 V2Tag ParseV2Tag(const std::string& bytes) {

@@ -32,8 +32,8 @@ struct V2Tag {
   std::vector<V2Frame> frames;
 };
 
-// The size an ID3v2 header announces for the whole tag, header and footer
-// included, or 0 when `header` (10 bytes) is not an ID3v2 header.
+// The size an ID3v2 header announces for the tag, header included and a v2.4
+// footer not, or 0 when `header` (10 bytes) is not an ID3v2 header.
 uint64_t V2TagSize(const std::string& header);
 
 // Reads the tag `bytes` (header to the end of padding or footer); throws

@@ -5,42 +5,25 @@
 namespace tagedit {
 namespace {
 
-TEST(EncodeFrameText, ChoosesLatin1Utf16OrTheBytesAsTyped) {
-  struct Case {
-    std::string typed;
-    bool utf16;
-    std::string latin1;
-    std::u16string units;
-  };
-  const Case cases[] = {
-      {"", false, "", u""},
-      {"ASCII 123", false, "ASCII 123", u""},
-      {"\xC3\xBF", false, "\xFF", u""},                     // U+00FF
-      {"\xC4\x80", true, "", u"\u0100"},                    // U+0100
-      {"\xC3\xA9\xE2\x82\xAC", true, "", u"\u00E9\u20AC"},  // é€
-      {"\xF4\x8F\xBF\xBF", true, "", u"\U0010FFFF"},
-      {"\xC3", false, "\xC3", u""},                          // cut short
-      {"\xC0\xAF", false, "\xC0\xAF", u""},                  // overlong
-      {"\xE0\x80\xAF", false, "\xE0\x80\xAF", u""},          // overlong
-      {"\xED\xA0\x80", false, "\xED\xA0\x80", u""},          // surrogate
-      {"\xF4\x90\x80\x80", false, "\xF4\x90\x80\x80", u""},  // past U+10FFFF
-      {"\x80", false, "\x80", u""},  // lone continuation
-      {"\xE2\x82"
-       "A",
-       false,
-       "\xE2\x82"
-       "A",
-       u""},  // bad continuation
-  };
-  for (const Case& c : cases) {
-    FrameText text = EncodeFrameText(c.typed);
-    EXPECT_EQ(text.utf16, c.utf16) << c.typed;
-    EXPECT_EQ(text.latin1, c.latin1) << c.typed;
-    EXPECT_EQ(text.units, c.units) << c.typed;
+TEST(TextEncoding, ValuesAreUtf8OnlyWhenStrictlySo) {
+  // Not UTF-8, each is stored as typed: cut short, overlong, a surrogate,
+  // past U+10FFFF, a lone continuation, a bad continuation.
+  for (const std::string bytes : {"\xC3", "\xC0\xAF", "\xE0\x80\xAF",
+                                  "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80",
+                                  "\xE2\x82"
+                                  "A"}) {
+    FrameText text = EncodeFrameText(bytes);
+    EXPECT_TRUE(!text.utf16 && text.latin1 == bytes) << bytes;
+    EXPECT_EQ(Latin1Approximation(bytes), bytes);
   }
+  EXPECT_EQ(EncodeFrameText("\xC3\xBF").latin1, "\xFF");
+  EXPECT_EQ(EncodeFrameText("\xC4\x80\xF4\x8F\xBF\xBF").units,
+            u"\u0100\U0010FFFF");
+  EXPECT_EQ(Latin1Approximation("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+            "\xE9??");
 }
 
-TEST(DecodeFrameStrings, ReadsEveryEncodingToUtf8) {
+TEST(TextEncoding, FrameStringsAreDecodedFromEveryEncoding) {
   struct Case {
     int encoding;
     std::string bytes;
