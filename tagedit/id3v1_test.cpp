@@ -10,8 +10,7 @@
 namespace tagedit {
 namespace {
 
-using namespace testing_support;  // NOLINT: the fixture is this file's
-                                  // vocabulary
+using namespace testing_support;  // NOLINT(build/namespaces)
 
 std::string B(const char* bytes, size_t size) { return {bytes, size}; }
 
@@ -27,36 +26,20 @@ TEST(Id3v1, HoldsTheValuesSetAndKeepsTheOthers) {
     std::vector<std::string> words;
     std::string expected;
   };
+  // clang-format off
   const Case cases[] = {
-      {"",
-       "",
-       {"-set", "title", "Na\xC3\xAFve \xCE\xA9mega", "-set", "artist",
-        "Bj\xC3\xB6rk", "-set", "genre", "metal", "-set", "tracknum", "3/12",
-        "-set", "comment", comment},
-       Id3v1({"Na\xEFve ?mega", "Bj\xF6rk", "", "", std::string(28, 'c')}, 3,
-             9)},
-      {Id3v2(3, frames),
-       old_v1,
-       {"-set", "title", "New"},
-       Id3v1({"New", "Ann", "Alb", "1999", "v1"}, 1, 17)},
-      {Id3v2(3, frames),
-       "",
-       {"-set", "album", "A"},
-       Id3v1({"Title", "??", "A", "2001", "hi"}, 4, 17)},
-      {"",
-       old_v1,
-       {"-set", "title", "", "-set", "tracknum", "", "-set", "genre", "",
-        "-set", "comment", comment},
+      {"", "", {"-set", "title", "Na\xC3\xAFve \xCE\xA9mega", "-set", "artist", "Bj\xC3\xB6rk", "-set",
+                "genre", "metal", "-set", "tracknum", "3/12", "-set", "comment", comment},
+       Id3v1({"Na\xEFve ?mega", "Bj\xF6rk", "", "", std::string(28, 'c')}, 3, 9)},
+      {Id3v2(3, frames), old_v1, {"-set", "title", "New"}, Id3v1({"New", "Ann", "Alb", "1999", "v1"}, 1, 17)},
+      {Id3v2(3, frames), "", {"-set", "album", "A"}, Id3v1({"Title", "??", "A", "2001", "hi"}, 4, 17)},
+      {"", old_v1, {"-set", "title", "", "-set", "tracknum", "", "-set", "genre", "", "-set", "comment", comment},
        Id3v1({"", "Ann", "Alb", "1999", std::string(30, 'c')}, 0, 255)},
-      {"",
-       "",
-       {"-set", "album", std::string(31, 'a'), "-set", "genre", "blues"},
+      {"", "", {"-set", "album", std::string(31, 'a'), "-set", "genre", "blues"},
        Id3v1({"", "", std::string(30, 'a')}, 0, 0)},
-      {Id3v2(4, Text("TDRC", "2001-05-06", 4)),
-       "",
-       {"-set", "title", "T"},
-       Id3v1({"T", "", "", "2001"}, 0, 255)},
+      {Id3v2(4, Text("TDRC", "2001-05-06", 4)), "", {"-set", "title", "T"}, Id3v1({"T", "", "", "2001"}, 0, 255)},
   };
+  // clang-format on
   for (const Case& c : cases) {
     TempDir dir;
     WriteFile(dir / "song.mp3", c.v2 + Mpeg(5) + c.v1);

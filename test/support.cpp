@@ -1,14 +1,13 @@
 #include "test/support.h"
 
-#include <dirent.h>
 #include <grp.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -17,15 +16,11 @@ namespace testing_support {
 
 namespace {
 
-std::string BigEndian(size_t value, int bytes) {
+std::string BigEndian(size_t value, int bytes, int bits = 8) {
   std::string out;
-  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(value >> 8 * i);
-  return out;
-}
-
-std::string SyncSafe(size_t value) {
-  std::string out;
-  for (int i = 3; i >= 0; --i) out += static_cast<char>(value >> 7 * i & 0x7F);
+  for (int i = bytes - 1; i >= 0; --i) {
+    out += static_cast<char>(value >> bits * i & ((1 << bits) - 1));
+  }
   return out;
 }
 
@@ -37,37 +32,35 @@ size_t ReadSize(const std::string& bytes, size_t at, int count, int bits) {
   return value;
 }
 
-void RemoveTree(const std::string& path) {
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name, child = path + "/" + name;
-      if (name == "." || name == "..") continue;
-      if (entry->d_type == DT_DIR) RemoveTree(child);
-      unlink(child.c_str());
-    }
-    closedir(dir);
-  }
-  rmdir(path.c_str());
-}
-
 // A copy of the built binary that the user "nobody" may run too.
 const std::string& Binary() {
   static TempDir dir;
   static const std::string path = [] {
-    WriteFile(dir / "tagwell", ReadFile(TAGWELL_BINARY));
+    std::filesystem::copy_file(TAGWELL_BINARY, dir / "tagwell");
     chmod((dir / "tagwell").c_str(), 0755);
     return dir / "tagwell";
   }();
   return path;
 }
 
-[[noreturn]] void Exec(const std::vector<std::string>& args) {
+// Runs the binary with `args` in a child whose standard output and error go
+// to `out` and `err`; returns its pid.
+pid_t Start(const std::vector<std::string>& args, const std::string& out,
+            const std::string& err, const std::function<void()>& in_child) {
   std::vector<char*> argv{const_cast<char*>(Binary().c_str())};
-  for (const std::string& arg : args)
+  for (const std::string& arg : args) {
     argv.push_back(const_cast<char*>(arg.c_str()));
+  }
   argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen(out.c_str(), "w", stdout);
+    freopen(err.c_str(), "w", stderr);
+    if (in_child) in_child();
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 }  // namespace
@@ -77,8 +70,9 @@ std::string Mpeg(size_t count, const std::string& header, size_t length) {
   std::string frames;
   for (size_t i = 0; i < count; ++i) {
     frames += header;
-    for (size_t k = 4; k < length; ++k)
+    for (size_t k = 4; k < length; ++k) {
       frames += static_cast<char>(random() % 0xFF);
+    }
   }
   return frames;
 }
@@ -86,7 +80,7 @@ std::string Mpeg(size_t count, const std::string& header, size_t length) {
 std::string Frame(const std::string& id, const std::string& data, int flags,
                   int major) {
   if (id.size() == 3) return id + BigEndian(data.size(), 3) + data;
-  return id + (major == 4 ? SyncSafe(data.size()) : BigEndian(data.size(), 4)) +
+  return id + BigEndian(data.size(), 4, major == 4 ? 7 : 8) +
          BigEndian(flags, 2) + data;
 }
 
@@ -97,7 +91,8 @@ std::string Text(const std::string& id, const std::string& text, int major) {
 std::string Id3v2(int major, const std::string& body, size_t padding,
                   int flags) {
   return "ID3" + BigEndian(major << 16 | flags, 3) +
-         SyncSafe(body.size() + padding) + body + std::string(padding, '\0');
+         BigEndian(body.size() + padding, 4, 7) + body +
+         std::string(padding, '\0');
 }
 
 std::string Id3v1(const std::vector<std::string>& texts, int track, int genre) {
@@ -113,10 +108,8 @@ std::string Id3v1(const std::vector<std::string>& texts, int track, int genre) {
 
 FrameList Frames(const std::string& file) {
   FrameList frames;
-  size_t end = V2TagSize(file), at = 10;
-  bool v22 = file[3] == 2;
-  size_t id_size = v22 ? 3 : 4, header = v22 ? 6 : 10;
-  while (at + header <= end && file[at] != '\0') {
+  size_t id_size = file[3] == 2 ? 3 : 4, header = file[3] == 2 ? 6 : 10;
+  for (size_t at = 10; at + header <= V2TagSize(file) && file[at] != 0;) {
     size_t size = ReadSize(file, at + id_size, id_size, file[3] == 4 ? 7 : 8);
     frames.emplace_back(file.substr(at, id_size),
                         file.substr(at + header, size));
@@ -136,9 +129,8 @@ std::string AudioOf(const std::string& file) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
-  bytes << in.rdbuf();
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
   return bytes.str();
 }
 
@@ -152,16 +144,12 @@ TempDir::TempDir(const std::string& parent) {
   chmod(path_.c_str(), 0777);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() { std::filesystem::remove_all(path_); }
 
 std::vector<std::string> TempDir::Names() const {
   std::vector<std::string> names;
-  if (DIR* dir = opendir(path_.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -169,50 +157,14 @@ std::vector<std::string> TempDir::Names() const {
 
 RunResult RunTagwell(const std::vector<std::string>& args,
                      const std::function<void()>& in_child) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {"", "", -1};
-  Binary();
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    close(out[0]);
-    close(err[0]);
-    if (in_child) in_child();
-    Exec(args);
-  }
-  close(out[1]);
-  close(err[1]);
-  RunResult result;
-  // Both pipes are drained together so a chatty child cannot block on either.
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  for (int open_fds = 2; open_fds > 0;) {
-    poll(fds, 2, -1);
-    for (int i = 0; i < 2; ++i) {
-      char buffer[4096];
-      ssize_t n =
-          fds[i].revents != 0 ? read(fds[i].fd, buffer, sizeof buffer) : -1;
-      if (n > 0) sinks[i]->append(buffer, n);
-      if (n == 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  result.status = ExitStatus(pid);
-  return result;
+  static TempDir output;
+  pid_t pid = Start(args, output / "out", output / "err", in_child);
+  int status = ExitStatus(pid);
+  return {ReadFile(output / "out"), ReadFile(output / "err"), status};
 }
 
 pid_t StartTagwell(const std::vector<std::string>& args) {
-  Binary();
-  pid_t pid = fork();
-  if (pid == 0) {
-    freopen("/dev/null", "w", stdout);
-    Exec(args);
-  }
-  return pid;
+  return Start(args, "/dev/null", "/dev/null", nullptr);
 }
 
 int ExitStatus(pid_t pid) {
