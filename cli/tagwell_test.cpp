@@ -92,7 +92,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@", "-set", "title", "x", "extra"}, kNoSet, 1},
       {{"@", "-set", "title", "x", "-set", "nope", "y"}, kUnknown, 1},
       {{"@", "-set", "tracknum", "0"}, kBadTrack, 1}, {{"@", "-set", "tracknum", "256"}, kBadTrack, 1},
-      {{"@", "-set", "tracknum", "-1"}, kBadTrack, 1},
+      {{"@", "-set", "tracknum", "-1"}, kBadTrack, 1}, {{"@", "-set", "tracknum", "2550"}, kBadTrack, 1},
       {{"@", "-set", "tracknum", "99999999999999999999"}, kBadTrack, 1},
       {{"@", "-set", "tracknum", "0", "-set", "bogus", "x"}, kBadTrack, 1},
       {{"/none/song.mp3", "-set", "titel", "x"}, kUnknown, 1},  // before the file is looked at
@@ -106,6 +106,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, fifo},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dangling},
       {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, past_end},
+      // A size byte with its high bit set: no tag, and the audio follows it.
+      {set, "For MP3 File: @\r\n- Set title to T\r\n", 0, std::string("ID3\x03\0\0\0\0\x80\0", 10) + kAudio},
       {set, kCannotRead, 1, tagged(3, "TIT2" + std::string("\0\0\0\x30\0\0x", 7))},
       {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))},
       {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},

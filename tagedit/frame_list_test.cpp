@@ -54,7 +54,7 @@ const Kind kKinds[] = {
     // UTF-16 and UTF-8 text, old id3lib's comment, a comment in French, a
     // sloppy v2.4 year; a malformed comment and a short picture are kept.
     {3, Frame("TIT2", B("\x01\xFF\xFEO\0l\0d\0", 9)) + Frame("COMM", B("\0XXXID3v1 Comment\0old", 21)) +
-         Frame("COMM", B("\0fra\0vieux", 10)) + Text("TDRC", "2001"),
+         Frame("COMM", B("\0fra\0vieux", 10)) + Text("TDRC", "2001") + Frame("COMM", B("\0eng", 4)),
      Frame("TPE1", B("\x01\xFF\xFE" "B\0j\0\xF6\0", 9)) + Frame("TXXX", B("\x03" "d\0\xC3\xA9", 5)) +
          Frame("TALB", B("\x01\xFE\xFF\0h", 5)) + Frame("TCON", B("\x01h\0", 3)) +
          Frame("COMM", B("\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0", 16)) +
@@ -72,6 +72,7 @@ const Kind kKinds[] = {
          Frame("COMM", B("\x07\0\0\0\x09\0eng\0old!", 14), 0x0041, 4),
      Frame("TSOP", B("\x03Sort", 5), 0, 4) + Frame("COMM", B("\x02" "eng\0d\0\0\0X", 10), 0, 4) +
          Frame("TPE1", B("\x03" "A\0B", 4), 0, 4) + Frame("TCON", B("\0Rock\0Pop\0", 10), 0, 4) +
+         Frame("PRIV", std::string(200, 'p'), 0, 4) +
          Frame("TALB", B("\x02\xD8\x3D\xDE\x00\xD8\x3D\0\n\0h", 11), 0, 4) +
          "TXXX" + B("\0\0\x01\0\0\0\x03k\0", 9) + std::string(253, 'v'),
      0x40, B("\0\0\0\x08\x01\x10\x01\x12", 8), "",

@@ -55,7 +55,8 @@ TEST(Id3v1, HoldsTheValuesSetAndKeepsTheOthers) {
 TEST(Id3v1, AloneItIsListedAndItsFieldsMoveIntoFrames) {
   TempDir dir;
   std::string file = dir / "song.mp3";
-  WriteFile(file, Mpeg(5) + Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17));
+  WriteFile(file,
+            Mpeg(5) + Id3v1({"Old  ", "Ann", "Alb", "1999", "v1"}, 5, 17));
   EXPECT_EQ(ListFields(file),
             "tracknum: 5\nartist: Ann\nalbum: Alb\ntitle: Old\nyear: 1999\n"
             "comment: v1\ngenre: (17)\n");

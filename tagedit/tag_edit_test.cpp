@@ -54,7 +54,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       // Not UTF-8, stored as typed: cut short, overlong, a surrogate, past
       // U+10FFFF, a lone or a bad continuation.
       {"", {"-set", "title", "caf\xE9\xC0\xAF\xE0\x80\xAF"}, {{"TIT2", B("\0caf\xE9\xC0\xAF\xE0\x80\xAF", 10)}}},
-      {"", {"-set", "title", "\xED\xA0\x80\x80"}, {{"TIT2", B("\0\xED\xA0\x80\x80", 5)}}},
+      {"", {"-set", "title", "\xED\xA0\x80\x80\xE6\x97\xA5"}, {{"TIT2", B("\0\xED\xA0\x80\x80\xE6\x97\xA5", 8)}}},
       {"", {"-set", "title", "\xF4\x90\x80\x80\xE2\x82" "A"}, {{"TIT2", B("\0\xF4\x90\x80\x80\xE2\x82" "A", 8)}}},
       {"", {"-set", "title", "\xC3\xBF\xC4\x80\xF4\x8F\xBF\xBF"},
        {{"TIT2", B("\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF", 11)}}},
