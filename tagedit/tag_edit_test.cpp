@@ -51,11 +51,15 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "tracknum", "3/0"}, {{"TRCK", B("\0" "3", 2)}}},
       {"", {"-set", "tracknum", "3/12x"}, {{"TRCK", B("\0" "3", 2)}}},
       {"", {"-set", "title", "Bj\xC3\xB6rk"}, {{"TIT2", B("\0Bj\xF6rk", 6)}}},
-      // Not UTF-8, stored as typed: cut short, overlong, a surrogate, past
-      // U+10FFFF, a lone or a bad continuation.
-      {"", {"-set", "title", "caf\xE9\xC0\xAF\xE0\x80\xAF"}, {{"TIT2", B("\0caf\xE9\xC0\xAF\xE0\x80\xAF", 10)}}},
-      {"", {"-set", "title", "\xED\xA0\x80\x80\xE6\x97\xA5"}, {{"TIT2", B("\0\xED\xA0\x80\x80\xE6\x97\xA5", 8)}}},
-      {"", {"-set", "title", "\xF4\x90\x80\x80\xE2\x82" "A"}, {{"TIT2", B("\0\xF4\x90\x80\x80\xE2\x82" "A", 8)}}},
+      // Not UTF-8, stored as typed: cut short, overlong twice, a surrogate,
+      // past U+10FFFF, a lone or a bad continuation.
+      {"", {"-set", "title", "\xC3\xE6\x97\xA5"}, {{"TIT2", B("\0\xC3\xE6\x97\xA5", 5)}}},
+      {"", {"-set", "title", "\xC0\xAF\xE6\x97\xA5"}, {{"TIT2", B("\0\xC0\xAF\xE6\x97\xA5", 6)}}},
+      {"", {"-set", "title", "\xE0\x80\xAF\xE6\x97\xA5"}, {{"TIT2", B("\0\xE0\x80\xAF\xE6\x97\xA5", 7)}}},
+      {"", {"-set", "title", "\xED\xA0\x80\xE6\x97\xA5"}, {{"TIT2", B("\0\xED\xA0\x80\xE6\x97\xA5", 7)}}},
+      {"", {"-set", "title", "\xF4\x90\x80\x80\xE6\x97\xA5"}, {{"TIT2", B("\0\xF4\x90\x80\x80\xE6\x97\xA5", 8)}}},
+      {"", {"-set", "title", "\x80\xE6\x97\xA5"}, {{"TIT2", B("\0\x80\xE6\x97\xA5", 5)}}},
+      {"", {"-set", "title", "caf\xE9"}, {{"TIT2", B("\0caf\xE9", 5)}}},
       {"", {"-set", "title", "\xC3\xBF\xC4\x80\xF4\x8F\xBF\xBF"},
        {{"TIT2", B("\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF", 11)}}},
       {"", {"-set", "title", "\xE6\x97\xA5"}, {{"TIT2", B("\x01\xFF\xFE\xE5\x65", 5)}}},
