@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what tagwell needs to build (Debian, as root) and builds it into
-# build/, saying what it does at each step. Everything it prints goes to
+# build/, saying what it does at each step: everything, or the target given
+# as the only argument. Everything it prints goes to
 # standard error, so that the output of the tool run after it stays apart.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -23,5 +24,5 @@ if [ ! -f build/CMakeCache.txt ]; then
   echo "==> Configuring into build/"
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-echo "==> Building"
-cmake --build build -j"$(nproc)"
+echo "==> Building ${1:-everything}"
+cmake --build build -j"$(nproc)" ${1:+--target "$1"}

@@ -4,7 +4,7 @@
 # MP3 and lists what it then holds.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")" && pwd)
-"$repo/build.sh"
+"$repo/build.sh" tagwell
 if [ $# -gt 0 ]; then
   exec "$repo/build/tagwell" "$@"
 fi
