@@ -106,11 +106,10 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, fifo},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dangling},
       {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, past_end},
-      // A size byte with its high bit set: no tag, and the audio follows it.
-      {set, "For MP3 File: @\r\n- Set title to T\r\n", 0, std::string("ID3\x03\0\0\0\0\x80\0", 10) + kAudio},
       {set, kCannotRead, 1, tagged(3, "TIT2" + std::string("\0\0\0\x30\0\0x", 7))},
       {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))},
       {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},
+      {set, kCannotRead, 1, tagged(4, std::string("\0\0\0\x05\x01\0", 6), 0x40)},  // extended header of 5
       // A v2.4 frame size that fits neither as syncsafe nor as plain.
       {set, kCannotRead, 1, tagged(4, "TXXX" + std::string("\0\0\x01\0\0\0", 6) + std::string(150, 'v'))},
       {set, kNotMp3, 1, ""}, {set, kNotMp3, 1, Id3v2(3, Text("TIT2", "t"), 10)},

@@ -105,6 +105,12 @@ TEST(TagEdit, EveryKindOfMpegAudioIsTagged) {
                 audio)
         << name;
   }
+  // A header whose size has a high bit set is no tag, but junk before the
+  // audio.
+  TempDir dir;
+  const std::string junk = std::string("ID3\x03\0\0\0\0\x80\0", 10) + kAudio;
+  WriteFile(dir / "song.mp3", junk);
+  EXPECT_TRUE(AudioOf(Edit(dir / "song.mp3", {"-set", "title", "T"})) == junk);
 }
 
 }  // namespace
