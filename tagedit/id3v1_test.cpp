@@ -60,6 +60,11 @@ TEST(Id3v1, AloneItIsListedAndItsFieldsMoveIntoFrames) {
   EXPECT_EQ(ListFields(file),
             "tracknum: 5\nartist: Ann\nalbum: Alb\ntitle: Old\nyear: 1999\n"
             "comment: v1\ngenre: (17)\n");
+  // Without a track, the comment has all 30 bytes, and the genre byte after.
+  WriteFile(dir / "b.mp3",
+            Mpeg(5) + Id3v1({"", "", "", "", std::string(30, 'c')}, 0, 255));
+  EXPECT_EQ(ListFields(dir / "b.mp3"),
+            "comment: " + std::string(30, 'c') + "\n");
   SummaryText summary;
   ApplyTagEdits({"tagwell", file, "-set", "title", "New"}, summary);
   EXPECT_EQ(Frames(ReadFile(file)), (FrameList{{"TPE1", B("\0Ann", 4)},
