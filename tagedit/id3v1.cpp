@@ -38,12 +38,17 @@ bool HasTrack(const std::string& v1) {
   return v1[kTrackMark] == 0 && v1[kTrack] != 0;
 }
 
-// The bytes of a text field up to its first zero, its trailing blanks dropped.
-std::string SlotText(const std::string& v1, const TextSlot& slot) {
+// The bytes of a text field; an ID3v1.1 comment ends where the track begins.
+std::string SlotBytes(const std::string& v1, const TextSlot& slot) {
   size_t length = slot.offset + slot.length > kTrackMark && HasTrack(v1)
                       ? kTrackMark - slot.offset
                       : slot.length;
-  std::string text = v1.substr(slot.offset, length);
+  return v1.substr(slot.offset, length);
+}
+
+// The text of a field: its bytes up to the first zero, trailing blanks dropped.
+std::string SlotText(const std::string& v1, const TextSlot& slot) {
+  std::string text = SlotBytes(v1, slot);
   text = text.substr(0, text.find('\0'));
   return text.substr(0, text.find_last_not_of(' ') + 1);
 }
@@ -68,7 +73,7 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
   for (const TextSlot& slot : kTextSlots) {
     std::string bytes = frame_text(slot.field, &text)
                             ? Latin1Approximation(text)
-                            : SlotText(old_v1, slot);
+                            : SlotBytes(old_v1, slot);
     v1.replace(slot.offset, std::min(bytes.size(), slot.length), bytes, 0,
                slot.length);
   }
