@@ -71,12 +71,12 @@ const Kind kKinds[] = {
     {4, Frame("TDRC", B("\x03" "2001-05-06", 11), 0, 4) + Text("TYER", "2001", 4) +
          Frame("COMM", B("\x07\0\0\0\x09\0eng\0old!", 14), 0x0041, 4),
      Frame("TSOP", B("\x03Sort", 5), 0, 4) + Frame("COMM", B("\x02" "eng\0d\0\0\0X", 10), 0, 4) +
-         Frame("TPE1", B("\x03" "A\0B", 4), 0, 4) + Frame("TCON", B("\0Rock\0Pop\0", 10), 0, 4) +
+         Frame("TPE1", B("\x03" "A\0B", 4), 0, 4) + Frame("TCON", B("\x01\xFF\xFER\0\0\0\xFF\xFEP\0", 11), 0, 4) +
          Frame("PRIV", std::string(200, 'p'), 0, 4) +
          Frame("TALB", B("\x02\xD8\x00\xDC\x00\xD8\x00\0\n\0h", 11), 0, 4) +
          "TXXX" + B("\0\0\x01\0\0\0\x03k\0", 9) + std::string(253, 'v'),
      0x40, B("\0\0\0\x08\x01\x10\x01\x12", 8), "",
-     "artist: A / B\nalbum: \xF0\x90\x80\x80\xEF\xBF\xBD\\nh\n*genre: Rock / Pop\n"},
+     "artist: A / B\nalbum: \xF0\x90\x80\x80\xEF\xBF\xBD\\nh\n*genre: R / P\n"},
 };
 // clang-format on
 

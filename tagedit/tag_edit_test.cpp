@@ -66,6 +66,8 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "a\xF0\x9F\x98\x80"}, {{"TIT2", B("\x01\xFF\xFE" "a\0\x3D\xD8\x00\xDE", 9)}}},
       {"", {"-set", "comment", "\xE2\x99\xA5"}, {{"COMM", B("\x01XXX\0\0\xFF\xFE\x65\x26", 10)}}},
       {"", {"-set", "title", "A", "-set", "title", "B"}, {{"TIT2", B("\0B", 2)}}},
+      // Over 127 bytes, a plain size that misreads as syncsafe.
+      {"", {"-set", "title", std::string(300, 'X')}, {{"TIT2", '\0' + std::string(300, 'X')}}},
       {all, {"-set", "title", "", "-set", "tracknum", "", "-set", "comment", "", "-set", "artist", "",
              "-set", "album", "", "-set", "genre", "", "-set", "year", "2001"},
        {{"TYER", B("\0002001", 5)}}},
