@@ -20,16 +20,7 @@ for i in $(seq 1000); do
     -set album Album -set tracknum "$((i % 255 + 1))/255" >/dev/null
 done
 
-# Milliseconds taken by the command, to a tenth.
-time_ms() {
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.1f\n", ns / 1e6 }'
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+source bench/timing.sh
 
 median_of() { for _ in 1 2 3 4 5; do time_ms "$@"; done | median; }
 

@@ -12,16 +12,7 @@ disk=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
 memory=$(mktemp -d /dev/shm/tagwell-bench-XXXXXX)  # tmpfs cannot insert ranges
 trap 'rm -rf "$disk" "$memory"' EXIT
 
-# Milliseconds taken by the command, to a tenth.
-time_ms() {
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.1f\n", ns / 1e6 }'
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+source bench/timing.sh
 
 # Runs the setup command untimed, then times the command, $runs times.
 median_of() {
