@@ -50,7 +50,7 @@ TagFile OpenLocked(const std::string& path) {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
   file.fd = UniqueFd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
   file.writable = file.fd.valid();
-  if (!file.writable && (errno == EACCES || errno == EROFS)) {
+  if (!file.writable && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     file.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   }
   if (!file.fd.valid() || !file.directory.valid() ||
