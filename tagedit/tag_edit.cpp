@@ -42,11 +42,10 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
   TagFile file = OpenTagFile(command.file_name);
-  bool has_v2 = file.v2.size() > file.zeros;
-  V2Tag tag = has_v2 ? ParseV2Tag(file.v2.substr(file.zeros)) : V2Tag{};
+  V2Tag tag = file.has_v2() ? ParseV2Tag(file.v2_tag()) : V2Tag{};
   std::vector<FieldEdit> edits = command.edits;
   // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too.
-  if (!has_v2 && !file.v1.empty()) {
+  if (!file.has_v2() && !file.v1.empty()) {
     std::vector<FieldEdit> v1_fields = V1Edits(file.v1);
     edits.insert(edits.begin(), v1_fields.begin(), v1_fields.end());
   }

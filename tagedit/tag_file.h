@@ -27,6 +27,9 @@ struct TagFile {
   uint64_t zeros = 0;  // the zero blocks at the start of `v2`
   std::string v1;      // the ID3v1 tag at the end, or empty
 
+  bool has_v2() const { return v2.size() > zeros; }
+  // The ID3v2 tag itself, header to footer, behind any zero blocks.
+  std::string v2_tag() const { return v2.substr(zeros); }
   uint64_t audio_begin() const { return v2.size(); }
   uint64_t audio_end() const { return size - v1.size(); }
 };

@@ -26,8 +26,8 @@ std::string OneLine(const std::string& value) {
 std::string ListFields(const std::string& name) {
   TagFile file = ReadTagFile(name);
   std::map<const Field*, std::string> values;
-  if (file.v2.size() > file.zeros) {
-    V2Tag tag = ParseV2Tag(file.v2.substr(file.zeros));
+  if (file.has_v2()) {
+    V2Tag tag = ParseV2Tag(file.v2_tag());
     for (const Field* field : AllFields()) {
       std::vector<std::string> strings = FieldValues(*field, tag);
       if (strings.empty()) continue;
