@@ -1,7 +1,5 @@
 #include "test/support.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +9,8 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "tagedit/tag_edit.h"
 
 namespace testing_support {
 
@@ -106,20 +106,19 @@ std::string Id3v1(const std::vector<std::string>& texts, int track, int genre) {
   return tag + static_cast<char>(genre);
 }
 
-FrameList Frames(const std::string& file) {
-  FrameList frames;
+std::string Frames(const std::string& file) {
   size_t id_size = file[3] == 2 ? 3 : 4, header = file[3] == 2 ? 6 : 10;
-  for (size_t at = 10; at + header <= V2TagSize(file) && file[at] != 0;) {
-    size_t size = ReadSize(file, at + id_size, id_size, file[3] == 4 ? 7 : 8);
-    frames.emplace_back(file.substr(at, id_size),
-                        file.substr(at + header, size));
-    at += header + size;
+  size_t at = 10;
+  while (at + header <= V2TagSize(file) && file[at] != 0) {
+    at += header + ReadSize(file, at + id_size, id_size, file[3] == 4 ? 7 : 8);
   }
-  return frames;
+  return file.substr(10, at - 10);
 }
 
 size_t V2TagSize(const std::string& file) {
-  return file.compare(0, 3, "ID3") == 0 ? 10 + ReadSize(file, 6, 4, 7) : 0;
+  bool tag = file.compare(0, 3, "ID3") == 0 &&
+             (ReadSize(file, 6, 4, 8) & 0x80808080) == 0;
+  return tag ? 10 + ReadSize(file, 6, 4, 7) : 0;
 }
 
 std::string AudioOf(const std::string& file) {
@@ -136,6 +135,15 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Edit(const std::string& file,
+                 const std::vector<std::string>& words) {
+  tagedit::ArgumentList args{"tagwell", file};
+  args.insert(args.end(), words.begin(), words.end());
+  tagedit::SummaryText summary;
+  tagedit::ApplyTagEdits(args, summary);
+  return ReadFile(file);
 }
 
 TempDir::TempDir(const std::string& parent) {
@@ -171,12 +179,6 @@ int ExitStatus(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool BecomeNobody() {
-  passwd* nobody = getpwnam("nobody");
-  return nobody != nullptr && setgroups(0, nullptr) == 0 &&
-         setgid(nobody->pw_gid) == 0 && setuid(nobody->pw_uid) == 0;
 }
 
 }  // namespace testing_support

@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -30,17 +29,18 @@ std::string Id3v2(int major, const std::string& body, size_t padding = 0,
 // ID3v1.1's track number unless it is 0, and the genre.
 std::string Id3v1(const std::vector<std::string>& texts, int track, int genre);
 
-using FrameList = std::vector<std::pair<std::string, std::string>>;
-// The frames (id, data) of the ID3v2 tag at the start of `file`, read
-// without the product's code; sizes are syncsafe in v2.4.
-FrameList Frames(const std::string& file);
-// The size of the ID3v2 tag at the start of `file`, header included, or 0.
+// Read without the product's code: the size of the ID3v2 tag at the start of
+// `file`, header included, or 0; its frames as stored, without padding; and
+// the bytes between it and an ID3v1 tag.
 size_t V2TagSize(const std::string& file);
-// The bytes of `file` between its ID3v2 tag and its ID3v1 tag.
+std::string Frames(const std::string& file);
 std::string AudioOf(const std::string& file);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+// Edits `file` with the groups `words` through the library; its new bytes.
+std::string Edit(const std::string& file,
+                 const std::vector<std::string>& words);
 
 // A fresh directory anyone may enter, removed with all it holds.
 class TempDir {
@@ -70,10 +70,6 @@ RunResult RunTagwell(const std::vector<std::string>& args,
 pid_t StartTagwell(const std::vector<std::string>& args);
 // Waits for `pid`; its exit status, or 128 + signal number.
 int ExitStatus(pid_t pid);
-
-// Makes the calling process the unprivileged user "nobody"; false when that
-// is impossible.
-bool BecomeNobody();
 
 }  // namespace testing_support
 
