@@ -1,7 +1,5 @@
-// Installation as users get it: the Debian package, the manual and the bash
-// completion.
+// Installation as users get it: the Debian package and the bash completion.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 
@@ -11,46 +9,35 @@ namespace {
 
 using testing_support::TempDir;
 
-// What `command` prints with sh, standard error included, and its status.
-std::pair<std::string, int> Sh(const std::string& command) {
+// What `command` prints with sh, standard error included.
+std::string Sh(const std::string& command) {
   std::string out;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   char buffer[4096];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     out.append(buffer, n);
-  }
-  int status = pipe ? pclose(pipe) : -1;
-  return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  pclose(pipe);
+  return out;
 }
 
-const std::string kBuild = TAGWELL_BUILD_DIR;
-const std::string kVersion = TAGWELL_VERSION;
-const char kFiles[] =
-    "bin/tagwell\nshare/bash-completion/completions/tagwell\n"
-    "share/doc/tagwell/changelog.Debian.gz\nshare/doc/tagwell/copyright\n"
-    "share/man/man1/tagwell.1.gz\nshare/zsh/vendor-completions/_tagwell\n";
-
+// Its files, the library it needs, and no error that lintian (where it is
+// installed) finds in the package, the manual or the changelog.
 TEST(Install, ThePackageHoldsCleanFiles) {
   TempDir dest;
-  auto [pack, packed] = Sh("cpack --config " + kBuild +
-                           "/CPackConfig.cmake -G DEB -B " + dest.path());
-  ASSERT_EQ(packed, 0) << pack;
-  std::string deb = dest / "tagwell_" + kVersion + "-1_amd64.deb";
+  const std::string deb = dest / "tagwell_" TAGWELL_VERSION "-1_amd64.deb";
+  Sh("cpack --config " TAGWELL_BUILD_DIR "/CPackConfig.cmake -G DEB -B " +
+     dest.path());
   EXPECT_EQ(Sh("dpkg-deb -x " + deb + " " + dest.path() + " && cd " +
-               dest.path() + "/usr && find . -type f | cut -c3- | sort")
-                .first,
-            kFiles);
-  EXPECT_EQ(Sh(dest / "usr/bin/tagwell --version").first,
-            "tagwell " + kVersion + "\n");
-  EXPECT_EQ(Sh("mandoc -Tlint " + dest / "usr/share/man/man1/tagwell.1.gz"),
-            std::make_pair(std::string(), 0));
-  EXPECT_EQ(Sh("dpkg-deb -f " + deb + " Version Section").first,
-            "Version: " + kVersion + "-1\nSection: sound\n");
-  EXPECT_NE(Sh("dpkg-deb -f " + deb + " Depends").first.find("libid3-3.8.3v5"),
-            std::string::npos);
-  auto [lint, clean] = Sh("! command -v lintian >/dev/null || ! lintian " +
-                          deb + " | grep '^E:'");
-  EXPECT_EQ(clean, 0) << lint;
+               dest.path() + "/usr && find . -type f | sort"),
+            "./bin/tagwell\n./share/bash-completion/completions/tagwell\n"
+            "./share/doc/tagwell/changelog.Debian.gz\n"
+            "./share/doc/tagwell/copyright\n./share/man/man1/tagwell.1.gz\n"
+            "./share/zsh/vendor-completions/_tagwell\n");
+  EXPECT_EQ(Sh("dpkg-deb -f " + deb + " Depends | grep -o libid3-3.8.3v5"),
+            "libid3-3.8.3v5\n");
+  EXPECT_EQ(
+      Sh("! command -v lintian >/dev/null || lintian " + deb + " | grep '^E:'"),
+      "");
 }
 
 TEST(Install, CompletionOffersKeywordsFieldsAndFiles) {
@@ -74,9 +61,8 @@ TEST(Install, CompletionOffersKeywordsFieldsAndFiles) {
            "COMP_WORDS=(" +
            words + "); COMP_LINE=\"" + line +
            "\"; "
-           "COMP_POINT=${#COMP_LINE}; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
-           "_tagwell; printf \"%s\\n\" \"${COMPREPLY[@]}\" | grep .; true'")
-            .first,
+           "COMP_POINT=${#COMP_LINE}; COMP_CWORD=$((${#COMP_WORDS[@]}-1));"
+           " _tagwell; printf \"%s\\n\" \"${COMPREPLY[@]}\" | grep .'"),
         offered)
         << line;
   }

@@ -18,17 +18,15 @@ namespace {
 
 std::string BigEndian(size_t value, int bytes, int bits = 8) {
   std::string out;
-  for (int i = bytes - 1; i >= 0; --i) {
+  for (int i = bytes - 1; i >= 0; --i)
     out += static_cast<char>(value >> bits * i & ((1 << bits) - 1));
-  }
   return out;
 }
 
 size_t ReadSize(const std::string& bytes, size_t at, int count, int bits) {
   size_t value = 0;
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < count; ++i)
     value = value << bits | static_cast<unsigned char>(bytes[at + i]);
-  }
   return value;
 }
 
@@ -37,30 +35,9 @@ const std::string& Binary() {
   static TempDir dir;
   static const std::string path = [] {
     std::filesystem::copy_file(TAGWELL_BINARY, dir / "tagwell");
-    chmod((dir / "tagwell").c_str(), 0755);
     return dir / "tagwell";
   }();
   return path;
-}
-
-// Runs the binary with `args` in a child whose standard output and error go
-// to `out` and `err`; returns its pid.
-pid_t Start(const std::vector<std::string>& args, const std::string& out,
-            const std::string& err, const std::function<void()>& in_child) {
-  std::vector<char*> argv{const_cast<char*>(Binary().c_str())};
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    freopen(out.c_str(), "w", stdout);
-    freopen(err.c_str(), "w", stderr);
-    if (in_child) in_child();
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 }  // namespace
@@ -70,9 +47,8 @@ std::string Mpeg(size_t count, const std::string& header, size_t length) {
   std::string frames;
   for (size_t i = 0; i < count; ++i) {
     frames += header;
-    for (size_t k = 4; k < length; ++k) {
+    for (size_t k = 4; k < length; ++k)
       frames += static_cast<char>(random() % 0xFF);
-    }
   }
   return frames;
 }
@@ -109,9 +85,8 @@ std::string Id3v1(const std::vector<std::string>& texts, int track, int genre) {
 std::string Frames(const std::string& file) {
   size_t id_size = file[3] == 2 ? 3 : 4, header = file[3] == 2 ? 6 : 10;
   size_t at = 10;
-  while (at + header <= V2TagSize(file) && file[at] != 0) {
+  while (at + header <= V2TagSize(file) && file[at] != 0)
     at += header + ReadSize(file, at + id_size, id_size, file[3] == 4 ? 7 : 8);
-  }
   return file.substr(10, at - 10);
 }
 
@@ -156,9 +131,8 @@ TempDir::~TempDir() { std::filesystem::remove_all(path_); }
 
 std::vector<std::string> TempDir::Names() const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(path_))
     names.push_back(entry.path().filename());
-  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -166,13 +140,27 @@ std::vector<std::string> TempDir::Names() const {
 RunResult RunTagwell(const std::vector<std::string>& args,
                      const std::function<void()>& in_child) {
   static TempDir output;
-  pid_t pid = Start(args, output / "out", output / "err", in_child);
-  int status = ExitStatus(pid);
+  int status =
+      ExitStatus(StartTagwell(args, output / "out", output / "err", in_child));
   return {ReadFile(output / "out"), ReadFile(output / "err"), status};
 }
 
-pid_t StartTagwell(const std::vector<std::string>& args) {
-  return Start(args, "/dev/null", "/dev/null", nullptr);
+pid_t StartTagwell(const std::vector<std::string>& args, const std::string& out,
+                   const std::string& err,
+                   const std::function<void()>& in_child) {
+  std::vector<char*> argv{const_cast<char*>(Binary().c_str())};
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen(out.c_str(), "w", stdout);
+    freopen(err.c_str(), "w", stderr);
+    if (in_child) in_child();
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 int ExitStatus(pid_t pid) {

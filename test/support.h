@@ -66,8 +66,12 @@ struct RunResult {
 // child just before exec, for limits and credentials.
 RunResult RunTagwell(const std::vector<std::string>& args,
                      const std::function<void()>& in_child = nullptr);
-// Starts the binary with `args`, its output discarded; returns its pid.
-pid_t StartTagwell(const std::vector<std::string>& args);
+// Starts the binary as RunTagwell does, its output going to the files `out`
+// and `err`; returns its pid.
+pid_t StartTagwell(const std::vector<std::string>& args,
+                   const std::string& out = "/dev/null",
+                   const std::string& err = "/dev/null",
+                   const std::function<void()>& in_child = nullptr);
 // Waits for `pid`; its exit status, or 128 + signal number.
 int ExitStatus(pid_t pid);
 
