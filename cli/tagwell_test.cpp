@@ -3,7 +3,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,15 +37,6 @@ std::string WithFile(std::string text, const std::string& file) {
     text.replace(at, 1, file);
   }
   return text;
-}
-
-// A file-size limit, as a nearly full disk imposes; the binary must survive
-// the signal that comes with it on its own.
-std::function<void()> SizeLimit(rlim_t bytes) {
-  return [bytes] {
-    rlimit limit{bytes, bytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  };
 }
 
 void AsNobody() {
@@ -122,24 +112,24 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + Mpeg(1)},
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
-      {set, set_out, 0, std::string("ID3\x03\0\0\0\0\x80\0", 10) + kAudio},  // a size with a high bit
+      {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio},  // a size with a high bit
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dir},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, fifo},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dangling},
       {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, past_end},
-      {set, kCannotRead, 1, tagged(3, "TIT2" + std::string("\0\0\0\x30\0\0x", 7))},
+      {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)},
       {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))},
       {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},
-      {set, kCannotRead, 1, tagged(4, std::string("\0\0\0\x05\x01\0", 6), 0x40)},  // extended header of 5
+      {set, kCannotRead, 1, tagged(4, "\0\0\0\x05\x01\0"s, 0x40)},  // extended header of 5
       // A v2.4 frame size that fits neither as syncsafe nor as plain.
-      {set, kCannotRead, 1, tagged(4, "TXXX" + std::string("\0\0\x01\0\0\0", 6) + std::string(150, 'v'))},
+      {set, kCannotRead, 1, tagged(4, "TXXX" + "\0\0\x01\0\0\0"s + std::string(150, 'v'))},
       {set, kNotMp3, 1, ""}, {set, kNotMp3, 1, Id3v2(3, Text("TIT2", "t"), 10)},
       {set, kNotMp3, 1, first + "fLaC" + kAudio},
       {set, kNotMp3, 1, "RIFF\x10\0\0\0WAVE" + kAudio},
-      {set, kNotMp3, 1, std::string("\0\0\0\x20" "ftypM4A ", 12) + kAudio},
-      {set, kNotMp3, 1, Mpeg(3, std::string("\xFF\xFB\xF0\0", 4))},    // bitrate 15
-      {set, kNotMp3, 1, Mpeg(3, std::string("\xFF\xFB\x90\x02", 4))},  // emphasis 2
+      {set, kNotMp3, 1, "\0\0\0\x20" "ftypM4A "s + kAudio},
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)},    // bitrate 15
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},  // emphasis 2
       {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
       // Appending the ID3v1 tag is the write that fails in place.

@@ -13,10 +13,8 @@ namespace {
 
 using namespace testing_support;  // NOLINT(build/namespaces)
 
-std::string B(const char* bytes, size_t size) { return {bytes, size}; }
-
 const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega";
-const std::string kPicture = B("\0image/png\0\x03\0\x89PNG", 18);
+const std::string kPicture = "\0image/png\0\x03\0\x89PNG"s;
 
 // The frames the edits below set, as a tag of version `major` holds them.
 std::string SetFrames(int major, bool unsynchronised) {
@@ -25,12 +23,11 @@ std::string SetFrames(int major, bool unsynchronised) {
                            {"TIT2", "COMM", "TDRC"}};
   const char** id = ids[major - 2];
   int flags = unsynchronised ? 0x02 : 0;
-  std::string title =
-      B("\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0", 25);
+  std::string title = "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0"s;
   if (unsynchronised) title.insert(2, 1, '\0');
   return Frame(id[0], title, flags, major) +
-         Frame(id[1], B("\0XXX\0Caf\xE9", 9), flags, major) +
-         Frame(id[2], B("\0001989", 5), flags, major);
+         Frame(id[1], "\0XXX\0Caf\xE9"s, flags, major) +
+         Frame(id[2], "\0001989"s, flags, major);
 }
 
 struct Kind {
@@ -45,36 +42,36 @@ struct Kind {
 
 // clang-format off
 const Kind kKinds[] = {
-    {2, Text("TT2", "Old") + Frame("COM", B("\0eng\0old", 8)) + Text("TYE", "1999"),
-     Frame("PIC", B("\0PNG\x03\0\x89PNG", 10)) + Frame("COM", B("\0engiTunNORM\0 00", 16)) +
-         Text("TCP", "1") + Frame("TP1", B("\x01\xFF\xFE" "B\0j\0", 7)) + Text("TAL", "Album") +
+    {2, Text("TT2", "Old") + Frame("COM", "\0eng\0old"s) + Text("TYE", "1999"),
+     Frame("PIC", "\0PNG\x03\0\x89PNG"s) + Frame("COM", "\0engiTunNORM\0 00"s) +
+         Text("TCP", "1") + Frame("TP1", "\x01\xFF\xFE" "B\0j\0"s) + Text("TAL", "Album") +
          Text("TRK", "3/12") + Text("TCO", "(17)"),
      0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
     // UTF-16 and UTF-8 text, old id3lib's comment, a comment in French, a
     // sloppy v2.4 year; a malformed comment and a short picture are kept.
-    {3, Frame("TIT2", B("\x01\xFF\xFEO\0l\0d\0", 9)) + Frame("COMM", B("\0XXXID3v1 Comment\0old", 21)) +
-         Frame("COMM", B("\0fra\0vieux", 10)) + Text("TDRC", "2001") + Frame("COMM", B("\0eng", 4)),
-     Frame("TPE1", B("\x01\xFF\xFE" "B\0j\0\xF6\0", 9)) + Frame("TXXX", B("\x03" "d\0\xC3\xA9", 5)) +
-         Frame("TALB", B("\x01\xFE\xFF\0h", 5)) + Frame("TCON", B("\x01\xFF\0", 3)) +
-         Frame("COMM", B("\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0", 16)) +
-         Frame("COMM", B("\0en", 3)) + Frame("APIC", B("\0", 1)),
+    {3, Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
+         Frame("COMM", "\0fra\0vieux"s) + Text("TDRC", "2001") + Frame("COMM", "\0eng"s),
+     Frame("TPE1", "\x01\xFF\xFE" "B\0j\0\xF6\0"s) + Frame("TXXX", "\x03" "d\0\xC3\xA9"s) +
+         Frame("TALB", "\x01\xFE\xFF\0h"s) + Frame("TCON", "\x01\xFF\0"s) +
+         Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
+         Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
      0, "", Id3v1({"Old"}, 0, 255), "artist: Bj\xC3\xB6\nalbum: h\n*genre: \xC3\xBF\n"},
     // An extended header with a CRC; compressed, encrypted and grouped frames.
-    {3, Frame("TIT2", B("\0\0\0\x10x\x9C\x03", 7), 0x0080) + Frame("COMM", B("\x05\0eng\0old", 9), 0x0020),
-     Frame("COMM", B("\0\0\0\x20x\x9C\x01\x02", 8), 0x0080) + Frame("TXXX", B("\x01secret", 7), 0x0040) +
-         Frame("COMM", B("\x01\0eng\0old", 9), 0x0040),
+    {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020),
+     Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
+         Frame("COMM", "\x01\0eng\0old"s, 0x0040),
      0, "", "", "*"},
     // v2.4: an extended header with a CRC and restrictions, a sloppy v2.3
     // year, a grouped comment with a data length, UTF-16BE, iTunes' plain
     // size (256 reads as 128 taken as syncsafe).
-    {4, Frame("TDRC", B("\x03" "2001-05-06", 11), 0, 4) + Text("TYER", "2001", 4) +
-         Frame("COMM", B("\x07\0\0\0\x09\0eng\0old!", 14), 0x0041, 4),
-     Frame("TSOP", B("\x03Sort", 5), 0, 4) + Frame("COMM", B("\x02" "eng\0d\0\0\0X", 10), 0, 4) +
-         Frame("TPE1", B("\x03" "A\0B", 4), 0, 4) + Frame("TCON", B("\x01\xFF\xFER\0\0\0\xFF\xFEP\0", 11), 0, 4) +
+    {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
+         Frame("COMM", "\x07\0\0\0\x09\0eng\0old!"s, 0x0041, 4),
+     Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
+         Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
          Frame("PRIV", std::string(200, 'p'), 0, 4) +
-         Frame("TALB", B("\x02\xD8\x00\xDC\x00\xD8\x00\0\n\0h", 11), 0, 4) +
-         "TXXX" + B("\0\0\x01\0\0\0\x03k\0", 9) + std::string(253, 'v'),
-     0x40, B("\0\0\0\x08\x01\x10\x01\x12", 8), "",
+         Frame("TALB", "\x02\xD8\x00\xDC\x00\xD8\x00\0\n\0h"s, 0, 4) +
+         "TXXX" + "\0\0\x01\0\0\0\x03k\0"s + std::string(253, 'v'),
+     0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
      "artist: A / B\nalbum: \xF0\x90\x80\x80\xEF\xBF\xBD\\nh\n*genre: R / P\n"},
 };
 // clang-format on
@@ -84,26 +81,25 @@ TEST(FrameSplice, EditsChangeOnlyTheFramesTheySet) {
   for (Kind& kind : kinds)
     kind.stored = Id3v2(kind.major, kind.kept + kind.stored, 30);
   kinds[3].stored = Id3v2(4,
-                          B("\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12", 14) +
+                          "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s +
                               kinds[3].kept + kKinds[3].stored,
                           30, 0x40);
-  std::string ext3 = B("\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78", 14);
+  std::string ext3 = "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s;
   kinds[2].stored = Id3v2(3, ext3 + kinds[2].kept + kKinds[2].stored, 20, 0x40);
   // Unsynchronised: v2.3 frame sizes count the bytes before it; a v2.4 tag
   // keeps it and its new frames get it too. A footer goes.
-  std::string picture = kPicture + B("\xFF\xE0\xFF\0z", 5);
+  std::string picture = kPicture + "\xFF\xE0\xFF\0z"s;
   kinds.push_back({3,
                    Id3v2(3,
                          Frame("APIC", picture).substr(0, 10) + kPicture +
-                             B("\xFF\0\xE0\xFF\0\0z", 7) + Text("TIT2", "Old"),
+                             "\xFF\0\xE0\xFF\0\0z"s + Text("TIT2", "Old"),
                          20, 0x80),
                    Frame("APIC", picture), 0, "", "", "*"});
-  std::string kept = Frame("APIC", kPicture + B("\xFF\0\xE0", 3), 0x02, 4);
-  std::string crc =
-      B("\0\0\0\x0C\x01\x20\x05\1\2\3\4\5", 12);  // all it holds goes
+  std::string kept = Frame("APIC", kPicture + "\xFF\0\xE0"s, 0x02, 4);
+  std::string crc = "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s;  // all it holds goes
   std::string tag = Id3v2(4, crc + Text("TIT2", "Old", 4) + kept, 0, 0xD0);
-  kinds.push_back({4, tag + B("3DI\x04\0\xD0", 6) + tag.substr(6, 4), kept,
-                   0x80, "", "", "*"});
+  kinds.push_back(
+      {4, tag + "3DI\x04\0\xD0"s + tag.substr(6, 4), kept, 0x80, "", "", "*"});
   for (const Kind& kind : kinds) {
     TempDir dir;
     std::string file = dir / "song.mp3", name = kind.stored.substr(0, 40);

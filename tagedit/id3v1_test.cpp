@@ -15,10 +15,9 @@ TEST(Id3v1, HoldsTheValuesSetAndKeepsTheOthers) {
   const std::string old_v1 =
       Id3v1({"Old", "Ann  ", "Alb", "1999", "v1"}, 1, 17);
   const std::string frames = Id3v2(
-      3, Frame("TPE1", std::string("\x01\xFF\xFE\xE5\x65\x2C\x67", 7)) +
-             Text("TCON", "Rock") + Text("TRCK", "4/9") + Text("TYER", "2001") +
-             Frame("COMM", std::string("\0eng\0hi", 7)) +
-             Text("TIT2", "Title"));
+      3, Frame("TPE1", "\x01\xFF\xFE\xE5\x65\x2C\x67"s) + Text("TCON", "Rock") +
+             Text("TRCK", "4/9") + Text("TYER", "2001") +
+             Frame("COMM", "\0eng\0hi"s) + Text("TIT2", "Title"));
   const std::string comment(31, 'c');
   struct Case {
     std::string v2, v1;
@@ -54,7 +53,7 @@ TEST(Id3v1, ItsFieldsMoveIntoFrames) {
             Mpeg(5) + Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17));
   EXPECT_EQ(Frames(Edit(dir / "song.mp3", {"-set", "title", "New"})),
             Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TYER", "1999") +
-                Frame("COMM", std::string("\0XXX\0v1", 7)) + Text("TRCK", "5") +
+                Frame("COMM", "\0XXX\0v1"s) + Text("TRCK", "5") +
                 Text("TCON", "(17)") + Text("TIT2", "New"));
 }
 

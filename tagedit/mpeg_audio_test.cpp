@@ -27,20 +27,22 @@ TEST(MpegAudio, FramesOfEveryBitrateRateAndLayerAreFound) {
   const int hz[4][3] = {{11025, 12000, 8000}, {}, {22050, 24000, 16000}, {44100, 48000, 32000}};
   // clang-format on
   TempDir dir;
-  for (int version : {0, 2, 3}) {
-    for (int layer = 1; layer <= 3; ++layer) {  // I, II, III
-      for (int index = 1; index <= 14; ++index) {
-        for (int rate = 0; rate < 3; ++rate) {
-          for (int pad = 0; pad < 2; ++pad) {
-            int bps = kbps[version != 3][layer - 1][index - 1] * 1000;
-            int slots = layer == 1 ? 12 : layer == 3 && version != 3 ? 72 : 144;
-            int length =
-                (slots * bps / hz[version][rate] + pad) * (layer == 1 ? 4 : 1);
-            std::string header = {
-                '\xFF',
-                static_cast<char>(0xE1 | version << 3 | (4 - layer) << 1),
-                static_cast<char>(index << 4 | rate << 2 | pad << 1), 0};
+  for (int version : {0, 2, 3})
+    for (int layer = 1; layer <= 3; ++layer)  // I, II, III
+      for (int index = 1; index <= 14; ++index)
+        for (int rate = 0; rate < 3; ++rate)
+          for (int pad = 0; pad < 2; ++pad)
             for (int off : {0, 1}) {
+              int bps = kbps[version != 3][layer - 1][index - 1] * 1000;
+              int slots = layer == 1                   ? 12
+                          : layer == 3 && version != 3 ? 72
+                                                       : 144;
+              int length = (slots * bps / hz[version][rate] + pad) *
+                           (layer == 1 ? 4 : 1);
+              std::string header = {
+                  '\xFF',
+                  static_cast<char>(0xE1 | version << 3 | (4 - layer) << 1),
+                  static_cast<char>(index << 4 | rate << 2 | pad << 1), 0};
               WriteFile(dir / "a",
                         Mpeg(2, header, length) + std::string(off, '\0'));
               int fd = open((dir / "a").c_str(), O_RDONLY);
@@ -48,11 +50,6 @@ TEST(MpegAudio, FramesOfEveryBitrateRateAndLayerAreFound) {
                   << header << length;
               close(fd);
             }
-          }
-        }
-      }
-    }
-  }
 }
 
 }  // namespace

@@ -11,13 +11,11 @@ namespace {
 
 using namespace testing_support;  // NOLINT(build/namespaces)
 
-std::string B(const char* bytes, size_t size) { return {bytes, size}; }
-
 TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
   const std::string all = Text("TRCK", "5") + Text("TPE1", "a") +
                           Text("TALB", "b") + Text("TIT2", "c") +
-                          Text("TYER", "2000") +
-                          Frame("COMM", B("\0XXX\0d", 6)) + Text("TCON", "e");
+                          Text("TYER", "2000") + Frame("COMM", "\0XXX\0d"s) +
+                          Text("TCON", "e");
   struct Case {
     std::string start;  // the frames of the file's v2.3 tag
     std::vector<std::string> words;
@@ -28,7 +26,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "tracknum", "7", "-set", "artist", "Ann", "-set", "album", "Alb", "-set", "title",
             "Tit", "-set", "year", "1999", "-set", "comment", "Com", "-set", "genre", "(17)"},
        Text("TRCK", "7") + Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TIT2", "Tit") +
-           Text("TYER", "1999") + Frame("COMM", B("\0XXX\0Com", 8)) + Text("TCON", "(17)")},
+           Text("TYER", "1999") + Frame("COMM", "\0XXX\0Com"s) + Text("TCON", "(17)")},
       {"", {"-set", "tracknum", " 007", "-set", "genre", "Rock"}, Text("TRCK", "7") + Text("TCON", "Rock")},
       {"", {"-set", "tracknum", "+3/12"}, Text("TRCK", "3/12")},
       {"", {"-set", "tracknum", "12abc"}, Text("TRCK", "12")},
@@ -47,10 +45,10 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "\x80\xE6\x97\xA5"}, Text("TIT2", "\x80\xE6\x97\xA5")},
       {"", {"-set", "title", "caf\xE9"}, Text("TIT2", "caf\xE9")},
       {"", {"-set", "title", "\xC3\xBF\xC4\x80\xF4\x8F\xBF\xBF"},
-       Frame("TIT2", B("\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF", 11))},
-      {"", {"-set", "title", "\xE6\x97\xA5"}, Frame("TIT2", B("\x01\xFF\xFE\xE5\x65", 5))},
-      {"", {"-set", "title", "a\xF0\x9F\x98\x80"}, Frame("TIT2", B("\x01\xFF\xFE" "a\0\x3D\xD8\x00\xDE", 9))},
-      {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", B("\x01XXX\0\0\xFF\xFE\x65\x26", 10))},
+       Frame("TIT2", "\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF"s)},
+      {"", {"-set", "title", "\xE6\x97\xA5"}, Frame("TIT2", "\x01\xFF\xFE\xE5\x65"s)},
+      {"", {"-set", "title", "a\xF0\x9F\x98\x80"}, Frame("TIT2", "\x01\xFF\xFE" "a\0\x3D\xD8\x00\xDE"s)},
+      {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", "\x01XXX\0\0\xFF\xFE\x65\x26"s)},
       {"", {"-set", "title", "A", "-set", "title", "B"}, Text("TIT2", "B")},
       // Over 127 bytes, a plain size that misreads as syncsafe.
       {"", {"-set", "title", std::string(300, 'X')}, Text("TIT2", std::string(300, 'X'))},
