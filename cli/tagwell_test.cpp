@@ -113,6 +113,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
       {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio},  // a size with a high bit
+      {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},  // the shortest extended header
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dir},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, fifo},
@@ -130,6 +131,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kNotMp3, 1, "\0\0\0\x20" "ftypM4A "s + kAudio},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)},    // bitrate 15
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},  // emphasis 2
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)},  // no sync
       {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
       // Appending the ID3v1 tag is the write that fails in place.

@@ -68,7 +68,7 @@ const Kind kKinds[] = {
          Frame("COMM", "\x07\0\0\0\x09\0eng\0old!"s, 0x0041, 4),
      Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
          Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
-         Frame("PRIV", std::string(200, 'p'), 0, 4) +
+         Frame("XZ09", std::string(200, 'p'), 0, 4) +
          Frame("TALB", "\x02\xD8\x00\xDC\x00\xD8\x00\0\n\0h"s, 0, 4) +
          "TXXX" + "\0\0\x01\0\0\0\x03k\0"s + std::string(253, 'v'),
      0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
@@ -100,6 +100,12 @@ TEST(FrameSplice, EditsChangeOnlyTheFramesTheySet) {
   std::string tag = Id3v2(4, crc + Text("TIT2", "Old", 4) + kept, 0, 0xD0);
   kinds.push_back(
       {4, tag + "3DI\x04\0\xD0"s + tag.substr(6, 4), kept, 0x80, "", "", "*"});
+  // ID3v1 alone: its fields become frames.
+  kinds.push_back({3, "",
+                   Text("TPE1", "Ann") + Text("TALB", "Alb") +
+                       Text("TRCK", "5") + Text("TCON", "(17)"),
+                   0, "", Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17),
+                   "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"});
   for (const Kind& kind : kinds) {
     TempDir dir;
     std::string file = dir / "song.mp3", name = kind.stored.substr(0, 40);

@@ -69,8 +69,8 @@ std::string ChildReply(const std::vector<FieldEdit>& edits) {
     _exit(1);
   }
   for (size_t done = 0; done < reply.size();) {
-    ssize_t n = write(out, reply.data() + done, reply.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = TEMP_FAILURE_RETRY(
+        write(out, reply.data() + done, reply.size() - done));
     if (n <= 0) _exit(1);
     done += n;
   }
@@ -97,25 +97,24 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd ready{in.get(), POLLIN, 0};
-    int polled = left.count() > 0 ? poll(&ready, 1, left.count()) : 0;
-    if (polled < 0 && errno == EINTR) continue;
-    ssize_t n = polled > 0 ? read(in.get(), buffer, sizeof buffer) : -1;
-    if (n > 0) {
-      reply.append(buffer, n);
-    } else if (n == 0) {
-      break;
-    } else if (polled <= 0 || errno != EINTR) {
+    int polled = left.count() > 0
+                     ? TEMP_FAILURE_RETRY(poll(&ready, 1, left.count()))
+                     : 0;
+    ssize_t n = polled > 0
+                    ? TEMP_FAILURE_RETRY(read(in.get(), buffer, sizeof buffer))
+                    : -1;
+    if (n == 0) break;
+    if (n < 0) {
       // Out of time, or the pipe failed: the child is stopped for good.
       kill(child, SIGKILL);
       reply.clear();
       break;
     }
+    reply.append(buffer, n);
   }
   in.Reset();
   int status = 0;
-  pid_t waited;
-  while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-  }
+  pid_t waited = TEMP_FAILURE_RETRY(waitpid(child, &status, 0));
   if (waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
       reply.empty() || reply[0] != kRendered) {
     throw EditError(kCannotRead);

@@ -46,17 +46,6 @@ TEST(Id3v1, HoldsTheValuesSetAndKeepsTheOthers) {
   }
 }
 
-// An ID3v1 tag alone becomes frames.
-TEST(Id3v1, ItsFieldsMoveIntoFrames) {
-  TempDir dir;
-  WriteFile(dir / "song.mp3",
-            Mpeg(5) + Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17));
-  EXPECT_EQ(Frames(Edit(dir / "song.mp3", {"-set", "title", "New"})),
-            Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TYER", "1999") +
-                Frame("COMM", "\0XXX\0v1"s) + Text("TRCK", "5") +
-                Text("TCON", "(17)") + Text("TIT2", "New"));
-}
-
 TEST(Id3v1, GenreNumbersAndNamesAreRead) {
   const std::pair<std::string, int> cases[] = {
       {"(17)", 17}, {"10", 10},         {"(9)Metal", 9},

@@ -35,23 +35,25 @@ bool ReadFrameHeader(const std::string& bytes, size_t at, FrameHeader* frame) {
       frame->rate_index == 3 || (b(3) & 3) == 2) {
     return false;
   }
-  static const int kBitrates[2][3][15] = {
+  // kbit/s by bitrate index 1 to 14.
+  static const int kBitrates[2][3][14] = {
       // MPEG-1: layer III, II, I
-      {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-       {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}},
+      {{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+       {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+       {32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}},
       // MPEG-2 and 2.5: layer III, II, I
-      {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-       {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}}};
-  static const int kRates[4][3] = {{11025, 12000, 8000},
-                                   {0, 0, 0},
-                                   {22050, 24000, 16000},
-                                   {44100, 48000, 32000}};
+      {{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+       {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+       {32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}}};
+  // MPEG-1's sample rates; MPEG-2 has half of each, MPEG-2.5 a quarter.
+  static const int kRates[3] = {44100, 48000, 32000};
   bool mpeg1 = frame->version == 3;
-  uint64_t bitrate = kBitrates[mpeg1 ? 0 : 1][frame->layer - 1][bitrate_index] *
-                     uint64_t{1000};
-  uint64_t rate = kRates[frame->version][frame->rate_index];
+  uint64_t bitrate =
+      kBitrates[mpeg1 ? 0 : 1][frame->layer - 1][bitrate_index - 1] *
+      uint64_t{1000};
+  uint64_t rate = kRates[frame->rate_index] / (mpeg1                 ? 1
+                                               : frame->version == 2 ? 2
+                                                                     : 4);
   uint64_t padding = (b(2) >> 1) & 1;
   if (frame->layer == 3) {
     frame->length = (12 * bitrate / rate + padding) * 4;

@@ -130,8 +130,8 @@ bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
   bytes->resize(length);
   size_t done = 0;
   while (done < length) {
-    ssize_t n = pread(fd, bytes->data() + done, length - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = TEMP_FAILURE_RETRY(
+        pread(fd, bytes->data() + done, length - done, offset + done));
     if (n <= 0) return false;
     done += n;
   }
@@ -141,9 +141,8 @@ bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
 bool WriteAt(int fd, uint64_t offset, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, offset + done);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = TEMP_FAILURE_RETRY(
+        pwrite(fd, bytes.data() + done, bytes.size() - done, offset + done));
     if (n <= 0) return false;
     done += n;
   }

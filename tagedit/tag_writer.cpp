@@ -147,10 +147,10 @@ void Rewrite(const TagFile& file, const std::string& v2,
   }
   if (!fd.valid()) throw EditError(kCannotWrite);
   // Owner before mode: a change of owner clears the set-user-ID bits. Where
-  // the owner may not be given, the group alone is tried; else the new file
-  // stays the caller's.
+  // the owner may not be given, the new file stays the caller's and only the
+  // group is tried; what cannot be given stays the caller's.
   if (fchown(fd.get(), file.status.st_uid, file.status.st_gid) != 0) {
-    (void)fchown(fd.get(), -1, file.status.st_gid);
+    (void)fchown(fd.get(), geteuid(), file.status.st_gid);
   }
   uint64_t audio_size = file.audio_end() - file.audio_begin();
   std::string self = "/proc/self/fd/" + std::to_string(fd.get());
