@@ -12,12 +12,12 @@ namespace {
 using namespace testing_support;  // NOLINT(build/namespaces)
 
 TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
-  const std::string all = Text("TRCK", "5") + Text("TPE1", "a") +
-                          Text("TALB", "b") + Text("TIT2", "c") +
-                          Text("TYER", "2000") + Frame("COMM", "\0XXX\0d"s) +
-                          Text("TCON", "e");
+  const std::string all =
+      Id3v2(3, Text("TRCK", "5") + Text("TPE1", "a") + Text("TALB", "b") +
+                   Text("TIT2", "c") + Text("TYER", "2000") +
+                   Frame("COMM", "\0XXX\0d"s) + Text("TCON", "e"));
   struct Case {
-    std::string start;  // the frames of the file's v2.3 tag
+    std::string start;  // the file's ID3v2 tag
     std::vector<std::string> words;
     std::string frames;  // after the edit
   };
@@ -50,6 +50,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "a\xF0\x9F\x98\x80"}, Frame("TIT2", "\x01\xFF\xFE" "a\0\x3D\xD8\x00\xDE"s)},
       {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", "\x01XXX\0\0\xFF\xFE\x65\x26"s)},
       {"", {"-set", "title", "A", "-set", "title", "B"}, Text("TIT2", "B")},
+      {Id3v2(2, ""), {"-set", "comment", std::string(70000, 'c')}, Frame("COM", "\0XXX\0"s + std::string(70000, 'c'))},
       // Over 127 bytes, a plain size that misreads as syncsafe.
       {"", {"-set", "title", std::string(300, 'X')}, Text("TIT2", std::string(300, 'X'))},
       {all, {"-set", "title", "", "-set", "tracknum", "", "-set", "comment", "", "-set", "artist", "",
@@ -60,8 +61,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
   const std::string audio = Mpeg(20);
   for (const Case& c : cases) {
     TempDir dir;
-    WriteFile(dir / "song.mp3",
-              (c.start.empty() ? "" : Id3v2(3, c.start)) + audio);
+    WriteFile(dir / "song.mp3", c.start + audio);
     std::string bytes = Edit(dir / "song.mp3", c.words);
     EXPECT_EQ(Frames(bytes), c.frames) << c.words[2];
     EXPECT_TRUE(AudioOf(bytes) == audio) << c.words[2];
