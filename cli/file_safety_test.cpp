@@ -38,17 +38,18 @@ TEST(FileSafety, LinksOwnerAndModeSurviveARewrite) {
             std::tuple(before.st_mode, before.st_uid, before.st_gid));
 }
 
-// Mutated tags never crash the tool, hang it or cost audio.
+// Mutated tags of every version never crash the tool, hang it or cost audio.
 TEST(FileSafety, MutatedTagsNeverCostTheAudio) {
-  const std::string tags[] = {
-      Id3v2(2, Text("TT2", "Title") + Frame("COM", "\0eng\0c"s), 40),
-      Id3v2(3, Text("TIT2", "Title") + Frame("APIC", std::string(60, 'p')), 40),
-      Id3v2(4, Text("TIT2", "T", 4) + Text("TRCK", "3/9", 4), 40, 0x80)};
   std::mt19937 random(20261206);
   TempDir dir;
   int edited = 0;
   for (int round = 0; round < 300; ++round) {
-    std::string tag = tags[round % 3];
+    int major = 2 + round % 3;
+    std::string tag =
+        Id3v2(major,
+              Text(major == 2 ? "TT2" : "TIT2", "Title", major) +
+                  Frame(major == 2 ? "COM" : "COMM", "\0eng\0c"s, 0, major),
+              40, major == 4 ? 0x80 : 0);
     // Any byte but the size: a size grown into the audio makes it tag.
     for (int k = 1 + random() % 4; k > 0; --k) {
       size_t at = 9 + random() % (tag.size() - 9);
