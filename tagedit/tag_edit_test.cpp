@@ -1,5 +1,5 @@
-// What each command leaves in the tag: the frames id3lib renders for every
-// field and value, and the frames an empty value removes.
+// What each command leaves in the tags: the frames id3lib renders for every
+// field and value, the frames an empty value removes, and the ID3v1 tag.
 #include "tagedit/tag_edit.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +16,20 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       Id3v2(3, Text("TRCK", "5") + Text("TPE1", "a") + Text("TALB", "b") +
                    Text("TIT2", "c") + Text("TYER", "2000") +
                    Frame("COMM", "\0XXX\0d"s) + Text("TCON", "e"));
+  // Blank-padded, as some taggers write it: kept byte for byte.
+  const std::string old_v1 =
+      Id3v1({"Old", "Ann  ", "Alb", "1999", "v1"}, 1, 17);
+  const std::string tagged = Id3v2(
+      3, Frame("TPE1", "\x01\xFF\xFE\xE5\x65\x2C\x67"s) + Text("TCON", "Rock") +
+             Text("TRCK", "4/9") + Text("TYER", "2001") +
+             Frame("COMM", "\0eng\0hi"s) + Text("TIT2", "Title"));
+  const std::string c31(31, 'c');
   struct Case {
     std::string start;  // the file's ID3v2 tag
     std::vector<std::string> words;
-    std::string frames;  // after the edit
+    std::string frames;         // after the edit, where given
+    std::string v1 = "";        // the file's ID3v1 tag
+    std::string v1_after = "";  // after the edit, where given
   };
   // clang-format off
   const Case cases[] = {
@@ -56,15 +66,30 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {all, {"-set", "title", "", "-set", "tracknum", "", "-set", "comment", "", "-set", "artist", "",
              "-set", "album", "", "-set", "genre", "", "-set", "year", "2001"},
        Text("TYER", "2001")},
+      // The ID3v1 tag: Latin-1 or '?', cut to its slots, a track with its
+      // total, genre names as numbers, the fields not set kept.
+      {"", {"-set", "title", "Na\xC3\xAFve \xCE\xA9mega", "-set", "artist", "Bj\xC3\xB6rk", "-set", "genre",
+            "metal", "-set", "tracknum", "3/12", "-set", "comment", c31},
+       "", "", Id3v1({"Na\xEFve ?mega", "Bj\xF6rk", "", "", std::string(28, 'c')}, 3, 9)},
+      {tagged, {"-set", "title", "New"}, "", old_v1, Id3v1({"New", "Ann  ", "Alb", "1999", "v1"}, 1, 17)},
+      {tagged, {"-set", "album", "A"}, "", "", Id3v1({"Title", "??", "A", "2001", "hi"}, 4, 17)},
+      {"", {"-set", "title", "", "-set", "tracknum", "", "-set", "genre", "", "-set", "comment", c31},
+       "", old_v1, Id3v1({"", "Ann  ", "Alb", "1999", std::string(30, 'c')}, 0, 255)},
+      {"", {"-set", "album", std::string(31, 'a'), "-set", "genre", "blues"},
+       "", "", Id3v1({"", "", std::string(30, 'a')}, 0, 0)},
+      {Id3v2(4, Text("TDRC", "2001-05-06", 4)), {"-set", "title", "T"}, "", "", Id3v1({"T", "", "", "2001"}, 0, 255)},
   };
   // clang-format on
   const std::string audio = Mpeg(20);
   for (const Case& c : cases) {
     TempDir dir;
-    WriteFile(dir / "song.mp3", c.start + audio);
+    WriteFile(dir / "song.mp3", c.start + audio + c.v1);
     std::string bytes = Edit(dir / "song.mp3", c.words);
-    EXPECT_EQ(Frames(bytes), c.frames) << c.words[2];
-    EXPECT_TRUE(AudioOf(bytes) == audio) << c.words[2];
+    std::string where = "row " + std::to_string(&c - cases);
+    if (!c.frames.empty()) EXPECT_EQ(Frames(bytes), c.frames) << where;
+    if (!c.v1_after.empty())
+      EXPECT_EQ(bytes.substr(bytes.size() - 128), c.v1_after) << where;
+    EXPECT_TRUE(AudioOf(bytes) == audio) << where;
   }
 }
 
