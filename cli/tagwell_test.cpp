@@ -156,7 +156,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     EXPECT_EQ(result.out, WithFile(c.out, file)) << where;
     EXPECT_EQ(result.status, c.status) << where;
     EXPECT_EQ(result.err, WithFile(c.err, file)) << where;
-    chmod(dir.path().c_str(), 0777);
+    chmod((dir / ".").c_str(), 0777);
     chmod(file.c_str(), 0666);
     EXPECT_EQ(dir.Names(), before) << where;
     std::string after = ReadFile(file);

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -115,9 +115,8 @@ inline std::string AudioOf(const std::string& file) {
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
@@ -146,7 +145,6 @@ class TempDir {
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
   }
-  const std::string& path() const { return path_; }
   std::vector<std::string> Names() const {  // sorted
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path_))
@@ -168,12 +166,12 @@ inline pid_t StartTagwell(const std::vector<std::string>& args,
                           const std::string& err = "/dev/null",
                           const std::function<void()>& in_child = nullptr) {
   static TempDir dir;
-  [[maybe_unused]] static const bool copied =
-      std::filesystem::copy_file(TAGWELL_BINARY, dir / "tagwell");
-  std::vector<std::string> words{dir / "tagwell"};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
+  static std::string binary = dir / "tagwell";
+  [[maybe_unused]] static bool copied =
+      std::filesystem::copy_file(TAGWELL_BINARY, binary);
+  std::vector<char*> argv{binary.data()};
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.data()));
   argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
@@ -203,8 +201,7 @@ inline std::function<void()> SizeLimit(rlim_t bytes) {
 }
 
 struct RunResult {
-  std::string out;
-  std::string err;
+  std::string out, err;
   int status;  // exit status, or 128 + signal number
 };
 // Runs the binary as StartTagwell does and waits for it.
