@@ -108,6 +108,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@", "-set", "title", "-set"}, "For MP3 File: @\r\n- Set title to -set\r\n", 0},
       {{"@", "-set", "tracknum", " 007abc", "-set", "year", ""},
        "For MP3 File: @\r\n- Set tracknum to  007abc\r\n- Set year to \r\n", 0},
+      {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0
       // All that follows the first tag is audio to the edit.
       {set, set_out, 0, first + Mpeg(1)},
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},

@@ -57,7 +57,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "\xC3\xBF\xC4\x80\xF4\x8F\xBF\xBF"},
        Frame("TIT2", "\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF"s)},
       {"", {"-set", "title", "\xE6\x97\xA5"}, Frame("TIT2", "\x01\xFF\xFE\xE5\x65"s)},
-      {"", {"-set", "title", "a\xF0\x9F\x98\x80"}, Frame("TIT2", "\x01\xFF\xFE" "a\0\x3D\xD8\x00\xDE"s)},
+      {"", {"-set", "title", "a\xF0\x90\x80\x80"}, Frame("TIT2", "\x01\xFF\xFE" "a\0\x00\xD8\x00\xDC"s)},
       {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", "\x01XXX\0\0\xFF\xFE\x65\x26"s)},
       {"", {"-set", "title", "A", "-set", "title", "B"}, Text("TIT2", "B")},
       {Id3v2(2, ""), {"-set", "comment", std::string(70000, 'c')}, Frame("COM", "\0XXX\0"s + std::string(70000, 'c'))},
