@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tagedit/id3v1.h"
 #include "test/support.h"
 
 namespace tagedit {
@@ -93,6 +94,15 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
         << where;
     EXPECT_TRUE(AudioOf(bytes) == audio) << where;
   }
+}
+
+TEST(Id3v1, GenreNumbersAndNamesAreRead) {
+  const std::pair<std::string, int> cases[] = {
+      {"(17)", 17}, {"10", 10},         {"(9)Metal", 9},
+      {"mEtAl", 9}, {"", 255},          {"Mathcore", 255},
+      {"256", 255}, {"a CAPELLA", 123}, {"Christian Rock", 141}};
+  for (const auto& [text, genre] : cases)
+    EXPECT_EQ(GenreByte(text), genre) << text;
 }
 
 }  // namespace
