@@ -82,9 +82,9 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
   }
 }
 
-// Where the file system can, room is inserted in front of the audio; a tag
-// whose last frame is removed keeps it, and a write failing after the insert
-// takes it out again (the file's time shows that it was written to).
+// Where the file system can, room is inserted in front of the audio, else the
+// file is copied; a write failing after the insert takes the room out again
+// (the file's time shows that it was written to).
 TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
   const std::string audio = Mpeg(81000);  // 33.8 MB
   for (const std::string parent : {"/tmp", "/dev/shm"}) {
@@ -102,9 +102,6 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
     if (!inserts) continue;
     size_t room = V2TagSize(ReadFile(file));
     EXPECT_EQ(room % Stat(file).st_blksize, 0u);
-    EXPECT_EQ(RunTagwell({file, "-set", "title", ""}).status, 0);
-    EXPECT_TRUE(V2TagSize(ReadFile(file)) == room &&
-                Frames(ReadFile(file)).empty());
     WriteFile(file, audio);
     timespec old_times[2] = {{946684800, 0}, {946684800, 0}};
     utimensat(AT_FDCWD, file.c_str(), old_times, 0);
