@@ -113,7 +113,9 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + Mpeg(1)},
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
-      {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio},  // a size with a high bit
+      // A size with a high bit, a version or revision of 0xFF: no tag, but junk.
+      {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio}, {set, set_out, 0, "ID3\xFF\0\0\0\0\0\0"s + kAudio},
+      {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio},
       {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},  // the shortest extended header
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1},
       {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dir},

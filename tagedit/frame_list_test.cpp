@@ -13,7 +13,7 @@ namespace {
 
 using namespace testing_support;  // NOLINT(build/namespaces)
 
-const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega";
+const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega\xC3\xBF";
 const std::string kComment = "Caf\xC3\xA9\xC3\xBF\xC3\xA0";
 const std::string kPicture = "\0image/png\0\x03\0\x89PNG"s;
 
@@ -24,9 +24,13 @@ std::string SetFrames(int major, bool unsynchronised) {
                            {"TIT2", "COMM", "TDRC"}};
   const char** id = ids[major - 2];
   int flags = unsynchronised ? 0x02 : 0;
-  std::string title = "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0"s;
+  std::string title =
+      "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0\xFF\0"s;
   std::string comment = "\0XXX\0Caf\xE9\xFF\xE0"s;
-  if (unsynchronised) title.insert(2, 1, '\0'), comment.insert(10, 1, '\0');
+  if (unsynchronised) {
+    title.insert(2, 1, '\0'), title.insert(title.size() - 1, 1, '\0');
+    comment.insert(10, 1, '\0');
+  }
   return Frame(id[0], title, flags, major) +
          Frame(id[1], comment, flags, major) +
          Frame(id[2], "\0001989"s, flags, major);

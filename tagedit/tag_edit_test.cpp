@@ -41,7 +41,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "tracknum", " 007", "-set", "genre", "Rock"}, Text("TRCK", "7") + Text("TCON", "Rock")},
       {"", {"-set", "tracknum", "+3/12"}, Text("TRCK", "3/12")},
       {"", {"-set", "tracknum", "12abc"}, Text("TRCK", "12")},
-      {"", {"-set", "tracknum", "255/255"}, Text("TRCK", "255/255")},
+      {"", {"-set", "tracknum", "255/255"}, Text("TRCK", "255/255"), "", Id3v1({}, 255, 255)},
       {"", {"-set", "tracknum", "3/256"}, Text("TRCK", "3")},
       {"", {"-set", "tracknum", "3/0"}, Text("TRCK", "3")},
       {"", {"-set", "tracknum", "3/12x"}, Text("TRCK", "3")},

@@ -93,8 +93,8 @@ inline std::string Id3v1(const std::vector<std::string>& texts, int track,
 // Read without the product's code: the size of the ID3v2 tag at the start of
 // `file`, header included, or 0.
 inline size_t V2TagSize(const std::string& file) {
-  bool tag = file.compare(0, 3, "ID3") == 0 &&
-             (ReadSize(file, 6, 4, 8) & 0x80808080) == 0;
+  bool tag = file.compare(0, 3, "ID3") == 0 && file[3] != '\xFF' &&
+             file[4] != '\xFF' && (ReadSize(file, 6, 4, 8) & 0x80808080) == 0;
   return tag ? 10 + ReadSize(file, 6, 4, 7) : 0;
 }
 
