@@ -1,10 +1,14 @@
 // What each command leaves in the tags: the frames id3lib renders for every
-// field and value, the frames an empty value removes, and the ID3v1 tag.
+// field and value, the frames an empty value removes, and the ID3v1 tag; and
+// tags as other taggers write them, edited again and again, where every frame
+// the command does not set stays byte for byte and in order, in every
+// version, and the listing reads what the edits left.
 #include "tagedit/tag_edit.h"
 
 #include <gtest/gtest.h>
 
 #include "tagedit/id3v1.h"
+#include "tagedit/tag_list.h"
 #include "test/support.h"
 
 namespace tagedit {
@@ -105,6 +109,129 @@ TEST(Id3v1, GenreNumbersAndNamesAreRead) {
       {"256", 255}, {"a CAPELLA", 123}, {"Christian Rock", 141}};
   for (const auto& [text, genre] : cases)
     EXPECT_EQ(GenreByte(text), genre) << text;
+}
+
+const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega\xC3\xBF";
+const std::string kComment = "Caf\xC3\xA9\xC3\xBF\xC3\xA0";
+const std::string kPicture = "\0image/png\0\x03\0\x89PNG"s;
+
+// The frames the edits below set, as a tag of version `major` holds them.
+std::string SetFrames(int major, bool unsynchronised) {
+  const char* ids[3][3] = {{"TT2", "COM", "TYE"},
+                           {"TIT2", "COMM", "TYER"},
+                           {"TIT2", "COMM", "TDRC"}};
+  const char** id = ids[major - 2];
+  int flags = unsynchronised ? 0x02 : 0;
+  std::string title =
+      "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0\xFF\0"s;
+  std::string comment = "\0XXX\0Caf\xE9\xFF\xE0"s;
+  if (unsynchronised) {
+    title.insert(2, 1, '\0'), title.insert(title.size() - 1, 1, '\0');
+    comment.insert(10, 1, '\0');
+  }
+  return Frame(id[0], title, flags, major) +
+         Frame(id[1], comment, flags, major) +
+         Frame(id[2], "\0001989"s, flags, major);
+}
+
+struct Kind {
+  int major;
+  std::string stored;      // the tag as another tagger wrote it, without `kept`
+  std::string kept;        // its frames the edits must keep, put in front
+  int flags;               // the header flags written back
+  std::string extended;    // the extended header written back
+  std::string v1;          // the file's ID3v1 tag, or empty
+  std::string listing;     // what --list shows; "*" for the fields set
+  std::string front = "";  // the extended header as stored
+};
+
+// clang-format off
+const Kind kKinds[] = {
+    {2, Text("TT2", "Old") + Frame("COM", "\0eng\0old"s) + Text("TYE", "1999"),
+     Frame("PIC", "\0PNG\x03\0\x89PNG"s) + Frame("COM", "\0engiTunNORM\0 00"s) +
+         Text("TCP", "1") + Frame("TP1", "\x01\xFF\xFE" "B\0j\0"s) + Text("TAL", "Album") +
+         Text("TRK", "3/12") + Text("TCO", "(17)"),
+     0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
+    // UTF-16 and UTF-8 text, old id3lib's comment, a comment in French, a
+    // sloppy v2.4 year; a malformed comment and a short picture are kept.
+    {3, Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
+         Frame("COMM", "\0fra\0vieux"s) + Text("TDRC", "2001") + Frame("COMM", "\0eng"s),
+     Frame("TPE1", "\x01\xFF\xFE" "B\0j\0\xF6\0"s) + Frame("TXXX", "\x03" "d\0\xC3\xA9"s) +
+         Frame("TALB", "\x01\xFE\xFF\0h"s) + Frame("TCON", "\x01\xFF\0"s) +
+         Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
+         Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
+     0, "", Id3v1({"Old"}, 0, 255), "artist: Bj\xC3\xB6\nalbum: h\n*genre: \xC3\xBF\n"},
+    // An extended header with a CRC; compressed, encrypted and grouped frames.
+    {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020),
+     Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
+         Frame("COMM", "\x01\0eng\0old"s, 0x0040),
+     0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
+    // v2.4: an extended header with a CRC and restrictions, a sloppy v2.3
+    // year, a grouped comment with a data length, UTF-16BE, iTunes' plain
+    // size (256 reads as 128 taken as syncsafe).
+    {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
+         Frame("COMM", "\x07\0\0\0\x09\0eng\0old!"s, 0x0041, 4),
+     Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
+         Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
+         Frame("XZ09", std::string(200, 'p'), 0, 4) +
+         Frame("TALB", "\x02\xD8\x00\xDC\x00\xD8\x00\0\n\0h"s, 0, 4) +
+         "TXXX" + "\0\0\x01\0\0\0\x03k\0"s + std::string(253, 'v'),
+     0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
+     "artist: A / B\nalbum: \xF0\x90\x80\x80\xEF\xBF\xBD\\nh\n*genre: R / P\n",
+     "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
+};
+// clang-format on
+
+TEST(FrameSplice, EditsChangeOnlyTheFramesTheySet) {
+  std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
+  for (Kind& kind : kinds) {
+    kind.stored = Id3v2(kind.major, kind.front + kind.kept + kind.stored, 30,
+                        kind.front.empty() ? 0 : 0x40);
+  }
+  // Unsynchronised: v2.3 frame sizes count the bytes before it; a v2.4 tag
+  // keeps it and its new frames get it too. A footer goes.
+  std::string picture = kPicture + "\xFF\xE0\xFF\0z"s;
+  kinds.push_back({3,
+                   Id3v2(3,
+                         Frame("APIC", picture).substr(0, 10) + kPicture +
+                             "\xFF\0\xE0\xFF\0\0z"s + Text("TIT2", "Old"),
+                         20, 0x80),
+                   Frame("APIC", picture), 0, "", "", "*"});
+  std::string kept = Frame("APIC", kPicture + "\xFF\0\xE0"s, 0x02, 4);
+  std::string crc = "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s;  // all it holds goes
+  std::string tag = Id3v2(4, crc + Text("TIT2", "Old", 4) + kept, 0, 0xD0);
+  kinds.push_back(
+      {4, tag + "3DI\x04\0\xD0"s + tag.substr(6, 4), kept, 0x80, "", "", "*"});
+  // ID3v1 alone: its fields become frames.
+  kinds.push_back({3, "",
+                   Text("TPE1", "Ann") + Text("TALB", "Alb") +
+                       Text("TRCK", "5") + Text("TCON", "(17)"),
+                   0, "", Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17),
+                   "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"});
+  for (const Kind& kind : kinds) {
+    TempDir dir;
+    std::string file = dir / "song.mp3";
+    std::string name = "kind " + std::to_string(&kind - &kinds[0]);
+    WriteFile(file, kind.stored + Mpeg(20) + kind.v1);
+    Edit(file, {"-set", "title", kTitle, "-set", "comment", kComment});
+    for (int year = 1980; year < 1990; ++year)
+      Edit(file, {"-set", "year", std::to_string(year)});
+    // The header's version and flags; the frames set come last, in the order
+    // id3lib renders them, then padding.
+    std::string bytes = ReadFile(file), padding(V2TagSize(bytes), '\0');
+    std::string body = std::string{char(kind.major), 0, char(kind.flags)} +
+                       kind.extended + kind.kept +
+                       SetFrames(kind.major, kind.flags & 0x80);
+    EXPECT_EQ(bytes.substr(3, 3) + bytes.substr(10, padding.size() - 10),
+              body + padding.substr(body.size() + 7))
+        << name;
+    EXPECT_TRUE(AudioOf(bytes) == Mpeg(20)) << name;
+    std::string listing = kind.listing;
+    listing.replace(
+        listing.find('*'), 1,
+        "title: " + kTitle + "\nyear: 1989\ncomment: " + kComment + "\n");
+    EXPECT_EQ(ListFields(file), listing) << name;
+  }
 }
 
 }  // namespace

@@ -47,8 +47,7 @@ inline std::string Mpeg(size_t count,
   std::string frames;
   for (size_t i = 0; i < count; ++i) {
     frames += header;
-    for (size_t k = 4; k < length; ++k)
-      frames += static_cast<char>(random() % 0xFF);
+    for (size_t k = 4; k < length; ++k) frames += char(random() % 0xFF);
   }
   return frames;
 }
@@ -80,14 +79,13 @@ inline std::string Id3v2(int major, const std::string& body, size_t padding = 0,
 // ID3v1.1's track number unless it is 0, and the genre.
 inline std::string Id3v1(const std::vector<std::string>& texts, int track,
                          int genre) {
-  const size_t lengths[] = {30, 30, 30, 4, track != 0 ? 28u : 30u};
-  std::string tag = "TAG";
-  for (size_t i = 0; i < 5; ++i) {
-    std::string text = i < texts.size() ? texts[i] : "";
-    tag += text + std::string(lengths[i] - text.size(), '\0');
-  }
-  if (track != 0) tag += std::string(1, '\0') + static_cast<char>(track);
-  return tag + static_cast<char>(genre);
+  std::string tag = "TAG" + std::string(125, '\0');
+  const size_t at[] = {3, 33, 63, 93, 97};
+  for (size_t i = 0; i < texts.size(); ++i)
+    tag.replace(at[i], texts[i].size(), texts[i]);
+  if (track != 0) tag[126] = static_cast<char>(track);
+  tag[127] = static_cast<char>(genre);
+  return tag;
 }
 
 // Read without the product's code: the size of the ID3v2 tag at the start of
