@@ -134,9 +134,17 @@ std::string SetFrames(int major, bool unsynchronised) {
          Frame(id[2], "\0001989"s, flags, major);
 }
 
+const std::string kKept4 = Frame("APIC", kPicture + "\xFF\0\xE0"s, 0x02, 4);
+
+// `tag` with a v2.4 footer behind it.
+std::string WithFooter(const std::string& tag) {
+  return tag + "3DI" + tag.substr(3, 7);
+}
+
 struct Kind {
   int major;
-  std::string stored;      // the tag as another tagger wrote it, without `kept`
+  std::string stored;      // the tag another tagger wrote: without `kept` and
+                           // its header, or whole
   std::string kept;        // its frames the edits must keep, put in front
   int flags;               // the header flags written back
   std::string extended;    // the extended header written back
@@ -179,35 +187,27 @@ const Kind kKinds[] = {
      0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
      "artist: A / B\nalbum: \xF0\x90\x80\x80\xEF\xBF\xBD\\nh\n*genre: R / P\n",
      "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
+    // Whole tags. Unsynchronised: v2.3 frame sizes count the bytes before it;
+    // a v2.4 tag keeps it and its new frames get it too. A footer goes, and a
+    // CRC with all the extended header holds.
+    {3, Id3v2(3, Frame("APIC", kPicture + "\xFF\xE0\xFF\0z"s).substr(0, 10) + kPicture + "\xFF\0\xE0\xFF\0\0z"s +
+                     Text("TIT2", "Old"), 20, 0x80),
+     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z"s), 0, "", "", "*"},
+    {4, WithFooter(Id3v2(4, "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s + Text("TIT2", "Old", 4) + kKept4, 0, 0xD0)),
+     kKept4, 0x80, "", "", "*"},
+    // ID3v1 alone: its fields become frames.
+    {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), 0, "",
+     Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},
 };
 // clang-format on
 
 TEST(FrameSplice, EditsChangeOnlyTheFramesTheySet) {
   std::vector<Kind> kinds(std::begin(kKinds), std::end(kKinds));
   for (Kind& kind : kinds) {
+    if (kind.stored.empty() || kind.stored.compare(0, 3, "ID3") == 0) continue;
     kind.stored = Id3v2(kind.major, kind.front + kind.kept + kind.stored, 30,
                         kind.front.empty() ? 0 : 0x40);
   }
-  // Unsynchronised: v2.3 frame sizes count the bytes before it; a v2.4 tag
-  // keeps it and its new frames get it too. A footer goes.
-  std::string picture = kPicture + "\xFF\xE0\xFF\0z"s;
-  kinds.push_back({3,
-                   Id3v2(3,
-                         Frame("APIC", picture).substr(0, 10) + kPicture +
-                             "\xFF\0\xE0\xFF\0\0z"s + Text("TIT2", "Old"),
-                         20, 0x80),
-                   Frame("APIC", picture), 0, "", "", "*"});
-  std::string kept = Frame("APIC", kPicture + "\xFF\0\xE0"s, 0x02, 4);
-  std::string crc = "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s;  // all it holds goes
-  std::string tag = Id3v2(4, crc + Text("TIT2", "Old", 4) + kept, 0, 0xD0);
-  kinds.push_back(
-      {4, tag + "3DI\x04\0\xD0"s + tag.substr(6, 4), kept, 0x80, "", "", "*"});
-  // ID3v1 alone: its fields become frames.
-  kinds.push_back({3, "",
-                   Text("TPE1", "Ann") + Text("TALB", "Alb") +
-                       Text("TRCK", "5") + Text("TCON", "(17)"),
-                   0, "", Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17),
-                   "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"});
   for (const Kind& kind : kinds) {
     TempDir dir;
     std::string file = dir / "song.mp3";
