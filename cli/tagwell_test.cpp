@@ -86,7 +86,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
   const std::string first = Id3v2(3, Text("TIT2", "1"));
   std::string past_end = kTagged;
   past_end[6] = 0x7F;
-  const std::vector<std::string> set{"@", "-set", "title", "T"};
+  const std::vector<std::string> set{"@", "-set", "title", "T"},
+      at_d{"@.d", "-set", "title", "T"};
   const char set_out[] = "For MP3 File: @\r\n- Set title to T\r\n";
   // clang-format off
   const Prepare dir = [](const TempDir& d) { mkdir((d / "song.mp3.d").c_str(), 0755); };
@@ -125,32 +126,25 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
        "For MP3 File: @\r\n- Set tracknum to  007abc\r\n- Set year to \r\n", 0},
       {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0
       // All that follows the first tag is audio to the edit.
-      {set, set_out, 0, first + Mpeg(1)},
-      {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
+      {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
-      // A size with a high bit, a version or revision of 0xFF: no tag, but junk.
+      // A size with a high bit, a version or revision of 0xFF: no tag, but
+      // junk. Then the shortest extended header.
       {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio}, {set, set_out, 0, "ID3\xFF\0\0\0\0\0\0"s + kAudio},
-      {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio},
-      {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},  // the shortest extended header
-      {{"@.d", "-set", "title", "T"}, kCannotOpen, 1},
-      {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dir},
-      {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, fifo},
-      {{"@.d", "-set", "title", "T"}, kCannotOpen, 1, kTagged, dangling},
-      {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, past_end},
-      {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)},
-      {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))},
-      {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},
+      {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio}, {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},
+      {at_d, kCannotOpen, 1}, {at_d, kCannotOpen, 1, kTagged, dir}, {at_d, kCannotOpen, 1, kTagged, fifo},
+      {at_d, kCannotOpen, 1, kTagged, dangling}, {set, kUnsupported, 1, tagged(5, "")},
+      {set, kCannotRead, 1, past_end}, {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)},
+      {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))}, {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},
       {set, kCannotRead, 1, tagged(4, "\0\0\0\x05\x01\0"s, 0x40)},  // extended header of 5
       // A v2.4 frame size that fits neither as syncsafe nor as plain.
       {set, kCannotRead, 1, tagged(4, "TXXX" + "\0\0\x01\0\0\0"s + std::string(150, 'v'))},
       {set, kNotMp3, 1, ""}, {set, kNotMp3, 1, Id3v2(3, Text("TIT2", "t"), 10)},
-      {set, kNotMp3, 1, first + "fLaC" + kAudio},
-      {set, kNotMp3, 1, "RIFF\x10\0\0\0WAVE" + kAudio},
+      {set, kNotMp3, 1, first + "fLaC" + kAudio}, {set, kNotMp3, 1, "RIFF\x10\0\0\0WAVE" + kAudio},
       {set, kNotMp3, 1, "\0\0\0\x20" "ftypM4A "s + kAudio},
-      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)},    // bitrate 15
-      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},  // emphasis 2
-      {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)},  // no sync
-      {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
+      // Bitrate index 15, emphasis 2, no sync bits, audio only after 64 KiB.
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)}, {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)}, {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
       // Appending the ID3v1 tag is the write that fails in place.
       {set, kCannotWrite, 1, kTagged, nullptr, SizeLimit(kTagged.size())},
