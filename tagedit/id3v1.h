@@ -23,10 +23,6 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
 // tag.
 std::vector<FieldEdit> V1Edits(const std::string& v1);
 
-// The ID3v1 genre number of a genre text: "(n)" or "n", else the number of a
-// name in id3lib's genre list (any case), else 255, which means none.
-unsigned char GenreByte(const std::string& text);
-
 }  // namespace tagedit
 
 #endif  // TAGEDIT_ID3V1_H_
