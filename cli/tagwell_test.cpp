@@ -40,18 +40,16 @@ const std::string kTagged = Id3v2(3, Text("TIT2", "Old"), 100) + kAudio;
 
 // Replaces every "@" in `text` with `file`.
 std::string WithFile(std::string text, const std::string& file) {
-  for (size_t at; (at = text.find('@')) != std::string::npos;) {
+  for (size_t at; (at = text.find('@')) != std::string::npos;)
     text.replace(at, 1, file);
-  }
   return text;
 }
 
 void AsNobody() {
   passwd* nobody = getpwnam("nobody");
   if (nobody == nullptr || setgroups(0, nullptr) != 0 ||
-      setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+      setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
     _exit(126);
-  }
 }
 
 using Prepare = std::function<void(const TempDir&)>;
@@ -76,17 +74,14 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     return Id3v2(major, body, 10, flags) + kAudio;
   };
   const std::string first = Id3v2(3, Text("TIT2", "1"));
-  std::string past_end = kTagged;
-  past_end[6] = 0x7F;
   const std::vector<std::string> set{"@", "-set", "title", "T"},
       at_d{"@.d", "-set", "title", "T"};
   const char set_out[] = "For MP3 File: @\r\n- Set title to T\r\n";
   // clang-format off
   const Prepare dir = [](const TempDir& d) { mkdir((d / "song.mp3.d").c_str(), 0755); };
   const Prepare fifo = [](const TempDir& d) { mkfifo((d / "song.mp3.d").c_str(), 0644); };
-  const Prepare v1 = [](const TempDir& d) {
-    WriteFile(d / "song.mp3.v1", kAudio + Id3v1({"Old  ", "Ann", "Alb", "1999", "v1"}, 5, 17));
-  };
+  const std::string v1_only = Id3v1({"Old  ", "Ann", "Alb", "1999", "v1"}, 5, 17);
+  const Prepare v1 = [&](const TempDir& d) { WriteFile(d / "song.mp3.v1", v1_only); };
   const Prepare dangling = [](const TempDir& d) { symlink("x", (d / "song.mp3.d").c_str()); };
   const Case cases[] = {
       {{}, kUsage, 0},
@@ -126,7 +121,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio}, {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},
       {at_d, kCannotOpen, 1}, {at_d, kCannotOpen, 1, kTagged, dir}, {at_d, kCannotOpen, 1, kTagged, fifo},
       {at_d, kCannotOpen, 1, kTagged, dangling}, {set, kUnsupported, 1, tagged(5, "")},
-      {set, kCannotRead, 1, past_end}, {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)},
+      {set, kCannotRead, 1, kTagged.substr(0, 6) + '\x7F' + kTagged.substr(7)},  // past the end
+      {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)},
       {set, kCannotRead, 1, tagged(3, Text("TI\x01T", "x"))}, {set, kCannotRead, 1, tagged(2, Text("TT2", "x"), 0x40)},
       {set, kCannotRead, 1, tagged(4, "\0\0\0\x05\x01\0"s, 0x40)},  // extended header of 5
       // A v2.4 frame size that fits neither as syncsafe nor as plain.
@@ -152,7 +148,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     WriteFile(file, c.content);
     chmod(file.c_str(), 0666);
     if (c.prepare) c.prepare(dir);
-    std::vector<std::string> before = dir.Names(), args;
+    size_t before = dir.Entries();
+    std::vector<std::string> args;
     for (const std::string& arg : c.args) args.push_back(WithFile(arg, file));
     RunResult result = RunTagwell(args, c.in_child);
     std::string where = "row " + std::to_string(&c - cases);
@@ -162,7 +159,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     EXPECT_EQ(result.err, WithFile(c.err, file)) << where;
     chmod((dir / ".").c_str(), 0777);
     chmod(file.c_str(), 0666);
-    EXPECT_EQ(dir.Names(), before) << where;
+    EXPECT_EQ(dir.Entries(), before) << where;
     std::string after = ReadFile(file);
     EXPECT_TRUE(c.status == 0 ? AudioOf(after) == AudioOf(c.content)
                               : after == c.content)
@@ -230,8 +227,8 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
     EXPECT_TRUE(after == original || (Frames(after) == Text("TIT2", "T") &&
                                       AudioOf(after) == original))
         << round;
-    if (dir.Names().size() > 1) RunTagwell({file, "-set", "title", "T"});
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.mp3"}) << round;
+    if (dir.Entries() > 1) RunTagwell({file, "-set", "title", "T"});
+    EXPECT_EQ(dir.Entries(), 1u) << round;
   }
 }
 

@@ -53,6 +53,29 @@ std::string SlotText(const std::string& v1, const TextSlot& slot) {
   return text.substr(0, text.find_last_not_of(' ') + 1);
 }
 
+// The ID3v1 genre number of a genre text: "(n)" or "n", else the number of a
+// name in id3lib's genre list (any case), else 255, which means none.
+unsigned char GenreByte(const std::string& text) {
+  // ID3v2.3 refers to a genre as "(n)", and may refine it with text after.
+  std::string number = text;
+  if (!text.empty() && text.front() == '(') {
+    number = text.substr(1, text.find(')') - 1);
+  }
+  if (!number.empty() && number.size() <= 3 &&
+      std::all_of(number.begin(), number.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    // Past 255 there is no genre, as at 255.
+    return std::min(std::stoi(number), int{kNoGenre});
+  }
+  for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
+    // The list has "Christian Rock " with a blank at the end.
+    std::string name = ID3_v1_genre_description[genre];
+    name.erase(name.find_last_not_of(' ') + 1);
+    if (strcasecmp(text.c_str(), name.c_str()) == 0) return genre;
+  }
+  return kNoGenre;
+}
+
 }  // namespace
 
 std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
@@ -110,27 +133,6 @@ std::vector<FieldEdit> V1Edits(const std::string& v1) {
         {FindField("genre"), "(" + std::to_string(ByteAt(v1, kGenre)) + ")"});
   }
   return edits;
-}
-
-unsigned char GenreByte(const std::string& text) {
-  // ID3v2.3 refers to a genre as "(n)", and may refine it with text after.
-  std::string number = text;
-  if (!text.empty() && text.front() == '(') {
-    number = text.substr(1, text.find(')') - 1);
-  }
-  if (!number.empty() && number.size() <= 3 &&
-      std::all_of(number.begin(), number.end(),
-                  [](char c) { return c >= '0' && c <= '9'; })) {
-    int genre = std::stoi(number);
-    return genre <= 255 ? genre : kNoGenre;
-  }
-  for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
-    // The list has "Christian Rock " with a blank at the end.
-    std::string name = ID3_v1_genre_description[genre];
-    name.erase(name.find_last_not_of(' ') + 1);
-    if (strcasecmp(text.c_str(), name.c_str()) == 0) return genre;
-  }
-  return kNoGenre;
 }
 
 }  // namespace tagedit

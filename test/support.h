@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -143,12 +142,9 @@ class TempDir {
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
   }
-  std::vector<std::string> Names() const {  // sorted
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-      names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
+  size_t Entries() const {  // how many files it holds
+    auto entries = std::filesystem::directory_iterator(path_);
+    return std::distance(begin(entries), end(entries));
   }
 
  private:
