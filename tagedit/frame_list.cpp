@@ -17,9 +17,9 @@ uint64_t ReadBigEndian(const std::string& bytes, size_t at, int count) {
 }
 
 std::string BigEndian(uint64_t value, int count) {
-  std::string bytes(count, '\0');
-  for (int i = 0; i < count; ++i) {
-    bytes[i] = static_cast<char>(value >> (8 * (count - 1 - i)));
+  std::string bytes;
+  for (int shift = 8 * (count - 1); shift >= 0; shift -= 8) {
+    bytes += static_cast<char>(value >> shift);
   }
   return bytes;
 }

@@ -31,8 +31,8 @@ bool SameInode(const struct stat& a, const struct stat& b) {
 bool LockExclusively(int fd) {
   auto deadline = std::chrono::steady_clock::now() + kLockWait;
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) ||
-        std::chrono::steady_clock::now() > deadline) {
+    // Without LOCK_NB's wait, no signal can interrupt it either.
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
       return false;
     }
     std::this_thread::sleep_for(kLockRetry);

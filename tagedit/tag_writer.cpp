@@ -139,11 +139,12 @@ void Rewrite(const TagFile& file, const std::string& v2,
   std::string temp = TempName(file);
   SignalBlock block;
   // Unnamed until it is complete, so that a crash leaves nothing behind.
-  UniqueFd fd(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  mode_t mode = file.status.st_mode & 07777;
+  UniqueFd fd(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   bool named = !fd.valid();
   if (named) {
     fd = UniqueFd(openat(dir, temp.c_str(),
-                         O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+                         O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
   }
   if (!fd.valid()) throw EditError(kCannotWrite);
   // Owner before mode: a change of owner clears the set-user-ID bits. Where
@@ -154,13 +155,13 @@ void Rewrite(const TagFile& file, const std::string& v2,
   }
   uint64_t audio_size = file.audio_end() - file.audio_begin();
   std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-  bool written =
-      fchmod(fd.get(), file.status.st_mode & 07777) == 0 &&
-      WriteAt(fd.get(), 0, v2) && CopyAudio(file, fd.get(), v2.size(), block) &&
-      WriteAt(fd.get(), v2.size() + audio_size, v1) && fsync(fd.get()) == 0 &&
-      (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
-                       AT_SYMLINK_FOLLOW) == 0) &&
-      fd.Reset() && !block.Pending();
+  bool written = fchmod(fd.get(), mode) == 0 && WriteAt(fd.get(), 0, v2) &&
+                 CopyAudio(file, fd.get(), v2.size(), block) &&
+                 WriteAt(fd.get(), v2.size() + audio_size, v1) &&
+                 fsync(fd.get()) == 0 &&
+                 (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
+                                  AT_SYMLINK_FOLLOW) == 0) &&
+                 fd.Reset() && !block.Pending();
   bool changed = written && !Unchanged(file);
   if (!written || changed || !StillNamed(file) ||
       renameat(dir, temp.c_str(), dir, file.name.c_str()) != 0) {
