@@ -105,9 +105,9 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
     if (!written) throw EditError(kCannotWrite);
     return true;
   }
-  if (fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0 &&
-      ftruncate(fd, file.size) == 0) {
-    fsync(fd);
+  if (fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0) {
+    (void)ftruncate(fd, file.size);  // what of the ID3v1 tag got written
+    (void)fsync(fd);
   }
   throw EditError(kCannotWrite);
 }
