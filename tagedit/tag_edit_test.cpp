@@ -176,10 +176,10 @@ const Kind kKinds[] = {
      Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
          Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
          Frame("XZ09", std::string(200, 'p'), 0, 4) +
-         Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h"s, 0, 4) +
+         Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h\xD8\x00\xDC"s, 0, 4) +
          "TXXX" + "\0\0\x01\0\0\0\x03k\0"s + std::string(253, 'v'),
      0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
-     "artist: A / B\nalbum: \xF0\x9F\x98\x80\xEF\xBF\xBD\\nh\n*genre: R / P\n",
+     "artist: A / B\nalbum: \xF0\x9F\x98\x80\xEF\xBF\xBD\\nh\xEF\xBF\xBD\n*genre: R / P\n",
      "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
     // Whole tags. Unsynchronised: v2.3 frame sizes count the bytes before it;
     // a v2.4 tag keeps it and its new frames get it too. A footer goes, and a
