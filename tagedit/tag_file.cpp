@@ -22,7 +22,8 @@ namespace {
 // How long an edit waits for another one on the same file to end.
 constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
-constexpr size_t kScanChunk = 64 * 1024;
+// Zero blocks are looked for 64 KiB at a time.
+constexpr size_t kScanChunk = 65536;
 
 bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -16,7 +16,8 @@ namespace tagedit {
 
 namespace {
 
-constexpr size_t kCopyBuffer = 64 * 1024;
+// The audio is copied 64 KiB at a time, so memory does not grow with it.
+constexpr size_t kCopyBuffer = 65536;
 // Padding a new or grown tag keeps, so that the next edits fit in place.
 constexpr uint64_t kMinPadding = 1024;
 // From this much audio on, a grown tag gets room inserted in front of the

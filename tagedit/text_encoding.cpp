@@ -25,8 +25,8 @@ bool DecodeUtf8(const std::string& bytes, std::u32string* code_points) {
       if ((next & 0xC0) != 0x80) return false;
       point = (point << 6) | (next & 0x3F);
     }
-    static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < kSmallest[length] || point > 0x10FFFF ||
+    static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (point < kSmallest[length - 1] || point > 0x10FFFF ||
         (point >= 0xD800 && point <= 0xDFFF)) {
       return false;
     }
@@ -42,8 +42,8 @@ void AppendUtf8(char32_t point, std::string* out) {
     return;
   }
   int length = point < 0x800 ? 2 : point < 0x10000 ? 3 : 4;
-  static const unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-  *out += static_cast<char>(kLead[length] | (point >> (6 * (length - 1))));
+  static const unsigned char kLead[] = {0xC0, 0xE0, 0xF0};
+  *out += static_cast<char>(kLead[length - 2] | (point >> (6 * (length - 1))));
   for (int k = length - 2; k >= 0; --k) {
     *out += static_cast<char>(0x80 | ((point >> (6 * k)) & 0x3F));
   }
