@@ -112,6 +112,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@", "-set", "tracknum", " 007abc", "-set", "year", ""},
        "For MP3 File: @\r\n- Set tracknum to  007abc\r\n- Set year to \r\n", 0},
       {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0
+      {set, set_out, 0, Mpeg(157) + std::string(68, 'x')},  // 64 KiB and a byte to copy
       // All that follows the first tag is audio to the edit.
       {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
