@@ -113,6 +113,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
        "For MP3 File: @\r\n- Set tracknum to  007abc\r\n- Set year to \r\n", 0},
       {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0
       {set, set_out, 0, Mpeg(157) + std::string(68, 'x')},  // 64 KiB and a byte to copy
+      {set, set_out, 0, "\x01" + std::string(8191, '\0') + kAudio},  // no zero block, but a byte and zeros
       // All that follows the first tag is audio to the edit.
       {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
@@ -131,9 +132,11 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kNotMp3, 1, ""}, {set, kNotMp3, 1, Id3v2(3, Text("TIT2", "t"), 10)},
       {set, kNotMp3, 1, first + "fLaC" + kAudio}, {set, kNotMp3, 1, "RIFF\x10\0\0\0WAVE" + kAudio},
       {set, kNotMp3, 1, "\0\0\0\x20" "ftypM4A "s + kAudio},
-      // Bitrate index 15, emphasis 2, no sync bits, audio only after 64 KiB.
+      // Bitrate index 15, emphasis 2, no sync bits, audio only after 64 KiB,
+      // the reserved sample rate.
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)}, {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)}, {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x9C\0"s)},
       {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
       // Appending the ID3v1 tag is the write that fails in place.
       {set, kCannotWrite, 1, kTagged, nullptr, SizeLimit(kTagged.size())},

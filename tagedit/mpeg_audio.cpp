@@ -87,7 +87,7 @@ bool HoldsMpegAudio(int fd, uint64_t begin, uint64_t end) {
     return false;
   }
   for (size_t at = 0; at < std::min<uint64_t>(bytes.size(), kSearched); ++at) {
-    FrameHeader first, second;
+    FrameHeader first{}, second{};
     if (!ReadFrameHeader(bytes, at, &first)) continue;
     uint64_t next = at + first.length;
     if (begin + next == end) return true;

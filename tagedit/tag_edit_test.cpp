@@ -45,6 +45,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
        Id3v1({}, 7, 17)},
       {"", {"-set", "tracknum", "+3/12"}, Text("TRCK", "3/12")}, {"", {"-set", "tracknum", "12abc"}, Text("TRCK", "12")},
       {"", {"-set", "tracknum", "255/255"}, Text("TRCK", "255/255"), "", Id3v1({}, 255, 255)},
+      {"", {"-set", "tracknum", "1"}, Text("TRCK", "1"), "", Id3v1({}, 1, 255)},
       {"", {"-set", "tracknum", "3/256"}, Text("TRCK", "3")}, {"", {"-set", "tracknum", "3/0"}, Text("TRCK", "3")},
       {"", {"-set", "tracknum", "3/12x"}, Text("TRCK", "3")}, {"", {"-set", "title", "Bj\xC3\xB6rk"}, Text("TIT2", "Bj\xF6rk")},
       // Not UTF-8, stored as typed: cut short, overlong twice, a surrogate,
@@ -184,9 +185,9 @@ const Kind kKinds[] = {
     // Whole tags. Unsynchronised: v2.3 frame sizes count the bytes before it;
     // a v2.4 tag keeps it and its new frames get it too. A footer goes, and a
     // CRC with all the extended header holds.
-    {3, Id3v2(3, Frame("APIC", kPicture + "\xFF\xE0\xFF\0z"s).substr(0, 10) + kPicture + "\xFF\0\xE0\xFF\0\0z"s +
-                     Text("TIT2", "Old"), 20, 0x80),
-     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z"s), 0, "", "", "*"},
+    {3, Id3v2(3, Text("TIT2", "Old") + Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s).substr(0, 10) + kPicture +
+                     "\xFF\0\xE0\xFF\0\0z\xFF\0"s, 0, 0x80),
+     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), 0, "", "", "*"},
     {4, WithFooter(Id3v2(4, "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s + Text("TIT2", "Old", 4) + kKept4, 0, 0xD0)),
      kKept4, 0x80, "", "", "*"},
     // ID3v1 alone: its fields become frames.
