@@ -48,9 +48,8 @@ std::string Resynchronise(const std::string& bytes) {
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size(); ++i) {
     out += bytes[i];
-    if (Byte(bytes, i) == 0xFF && i + 1 < bytes.size() && bytes[i + 1] == 0) {
-      ++i;
-    }
+    // bytes[size()] is the string's closing zero: a last 0xFF drops nothing.
+    if (Byte(bytes, i) == 0xFF && bytes[i + 1] == 0) ++i;
   }
   return out;
 }
