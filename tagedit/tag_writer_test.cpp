@@ -19,13 +19,13 @@ using namespace testing_support;  // NOLINT(build/namespaces)
 
 TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
   constexpr uint64_t kLarge = uint64_t{40} << 20;
-  // needed, old size, audio, the size chosen
+  // needed, old size, audio, the size chosen. No frame: no tag, but a large
+  // file's room; 4095 to spare fits, 4096 shrinks; at least 1 KiB of padding,
+  // to 2 KiB; a large file keeps any room.
   // clang-format off
   const uint64_t cases[][4] = {
-      {0, 2048, 10000, 0},          {0, 8192, kLarge, 8192},      // no frame: no tag, but a large file's room
-      {500, 4595, 10000, 4595},     {500, 4596, 10000, 2160},     // 4095 to spare fits; 4096 shrinks
-      {3000, 2048, 10000, 4208},    {896, 0, 0, 1920},            // at least 1 KiB of padding, to 2 KiB
-      {897, 0, 0, 3968},            {500, 8192, kLarge, 8192},    // a large file keeps any room
+      {0, 2048, 10000, 0}, {0, 8192, kLarge, 8192}, {500, 4595, 10000, 4595}, {500, 4596, 10000, 2160},
+      {3000, 2048, 10000, 4208}, {896, 0, 0, 1920}, {897, 0, 0, 3968}, {500, 8192, kLarge, 8192},
       {9000, 8192, kLarge, 10112}};
   // clang-format on
   for (const auto& c : cases)
