@@ -168,7 +168,7 @@ V2Tag ParseV2Tag(const std::string& bytes) {
     throw EditError(kCannotRead);
   }
   size_t frames_begin = 0;
-  if (tag.major > 2 && (flags & kExtendedHeader) != 0) {
+  if ((flags & kExtendedHeader) != 0) {
     frames_begin = ReadExtendedHeader(body, tag.major, &tag.extended);
     if (tag.extended.empty()) flags &= ~kExtendedHeader;
   }
