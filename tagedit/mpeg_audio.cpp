@@ -77,8 +77,7 @@ bool IsOtherContainer(const std::string& bytes) {
 
 bool HoldsMpegAudio(int fd, uint64_t begin, uint64_t end) {
   std::string bytes;
-  if (begin < end &&
-      ReadAt(fd, begin, std::min(end - begin, kV2HeaderSize), &bytes)) {
+  if (ReadAt(fd, begin, std::min(end - begin, kV2HeaderSize), &bytes)) {
     begin = std::min(end, begin + V2TagSize(bytes));
   }
   if (!ReadAt(fd, begin, std::min(end - begin, kSearched + kLongestFrame),
