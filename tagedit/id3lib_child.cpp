@@ -115,8 +115,9 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
   in.Reset();
   int status = 0;
   pid_t waited = TEMP_FAILURE_RETRY(waitpid(child, &status, 0));
+  // An empty reply's [0] is its closing zero, not the mark.
   if (waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      reply.empty() || reply[0] != kRendered) {
+      reply[0] != kRendered) {
     throw EditError(kCannotRead);
   }
   return reply.substr(1);

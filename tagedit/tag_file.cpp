@@ -50,8 +50,8 @@ TagFile OpenLocked(const std::string& path) {
                                  O_PATH | O_DIRECTORY | O_CLOEXEC));
   // Without O_NONBLOCK, opening a FIFO would wait for a writer.
   file.fd = UniqueFd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  file.writable = file.fd.valid();
-  if (!file.writable && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+  if (!file.fd.valid() &&
+      (errno == EACCES || errno == EROFS || errno == EPERM)) {
     file.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   }
   if (!file.fd.valid() || !file.directory.valid() ||
@@ -126,6 +126,10 @@ void ReadTags(TagFile* file) {
 }
 
 }  // namespace
+
+bool TagFile::writable() const {
+  return (fcntl(fd.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
+}
 
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
   bytes->resize(length);

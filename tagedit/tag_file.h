@@ -14,8 +14,7 @@ namespace tagedit {
 // hold. Every read and write of the edit goes through `fd` or `directory`,
 // never through the name again.
 struct TagFile {
-  UniqueFd fd;  // open for reading, and for writing when `writable`
-  bool writable = false;
+  UniqueFd fd;         // open for reading, and for writing where the caller may
   UniqueFd directory;  // the directory that held the file, as a path handle
   std::string name;    // the file's name in `directory`
   struct stat status;  // as opened
@@ -27,6 +26,7 @@ struct TagFile {
   uint64_t zeros = 0;  // the zero blocks at the start of `v2`
   std::string v1;      // the ID3v1 tag at the end, or empty
 
+  bool writable() const;  // `fd` is open for writing too
   bool has_v2() const { return v2.size() > zeros; }
   // The ID3v2 tag itself, header to footer, behind any zero blocks.
   std::string v2_tag() const { return v2.substr(zeros); }

@@ -201,7 +201,7 @@ std::string PadV2(const std::string& v2, uint64_t size) {
 
 void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1) {
   // A rename would replace a file the caller may not write all the same.
-  if (!file.writable) throw EditError(kCannotWrite);
+  if (!file.writable()) throw EditError(kCannotWrite);
   if (!Unchanged(file)) throw EditError(kChanged);
   unlinkat(file.directory.get(), TempName(file).c_str(), 0);
   std::string v2 = RenderV2Tag(tag);
