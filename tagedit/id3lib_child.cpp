@@ -25,7 +25,7 @@ namespace {
 constexpr rlim_t kCpuSeconds = 20;
 // A child that sleeps or blocks uses no CPU time; this bounds it all the same.
 constexpr auto kWallClock = std::chrono::seconds(30);
-constexpr rlim_t kMemoryBytes = rlim_t{2} << 30;
+constexpr rlim_t kMemoryBytes = 2147483648;  // 2 GiB
 // Ahead of the frames, so that an empty frame list is told from a failure.
 constexpr char kRendered = 'K';
 
@@ -113,7 +113,7 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
     reply.append(buffer, n);
   }
   in.Reset();
-  int status = 0;
+  int status;
   pid_t waited = TEMP_FAILURE_RETRY(waitpid(child, &status, 0));
   // An empty reply's [0] is its closing zero, not the mark.
   if (waited != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||

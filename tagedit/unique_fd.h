@@ -3,12 +3,14 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace tagedit {
 
 // Owns a file descriptor and closes it when it goes out of scope.
 class UniqueFd {
  public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  explicit UniqueFd(int fd = kNone) : fd_(fd) {}
   UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     Reset(other.Release());
@@ -18,19 +20,16 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
+  int Release() { return std::exchange(fd_, kNone); }
   // Closes the descriptor held and takes `fd`; returns whether close succeeded.
-  bool Reset(int fd = -1) {
+  bool Reset(int fd = kNone) {
     bool closed = fd_ < 0 || close(fd_) == 0;
     fd_ = fd;
     return closed;
   }
 
  private:
+  static constexpr int kNone = -1;
   int fd_;
 };
 
