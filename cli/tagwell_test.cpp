@@ -12,8 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <random>
-
 #include "test/support.h"
 
 namespace {
@@ -184,7 +182,6 @@ struct stat Stat(const std::string& path) {
 TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
   TempDir dir;
   const std::string file = dir / "real.mp3", link = dir / "song.mp3";
-  const std::string title = Text("TIT2", "T"), artist = Text("TPE1", "a");
   WriteFile(file, kAudio);
   symlink("real.mp3", link.c_str());
   chown(file.c_str(), 65534, 65534);  // where root runs this
@@ -195,9 +192,8 @@ TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
     pid_t first = StartTagwell({link, "-set", "title", "T"});
     pid_t second = StartTagwell({link, "-set", "artist", "a"});
     EXPECT_EQ(ExitStatus(first) + ExitStatus(second), 0) << round;
-    std::string after = ReadFile(file);
-    EXPECT_TRUE(AudioOf(after) == kAudio && (Frames(after) == title + artist ||
-                                             Frames(after) == artist + title))
+    EXPECT_TRUE(AudioOf(ReadFile(file)) == kAudio &&
+                RunTagwell({"--list", file}).out == "artist: a\ntitle: T\n")
         << round;
     struct stat now = Stat(file);
     EXPECT_EQ(std::tuple(S_ISLNK(Stat(link).st_mode), now.st_mode, now.st_uid,
@@ -221,11 +217,10 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
   EXPECT_TRUE(AudioOf(ReadFile(file)) == kAudio);
   const std::string original = Mpeg(40000);  // about 16 MB
   const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGKILL};
-  std::mt19937 random(7);
   for (int round = 0; round < 16; ++round) {
     WriteFile(file, original);
     pid_t pid = StartTagwell({file, "-set", "title", "T"});
-    usleep(random() % 100000);
+    usleep(round * 6000);  // from the start to the rename and past it
     kill(pid, signals[round % 4]);
     ExitStatus(pid);
     std::string after = ReadFile(file);
@@ -253,7 +248,7 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
     WriteFile(file, audio + Id3v1({"Old"}, 0, 255));  // rewritten in place
     ino_t inode = Stat(file).st_ino;
     EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0) << parent;
-    EXPECT_TRUE(AudioOf(ReadFile(file)) == audio) << parent;
+    EXPECT_EQ(Digest(AudioOf(ReadFile(file))), Digest(audio)) << parent;
     EXPECT_EQ(Stat(file).st_ino == inode, inserts) << parent;
     if (!inserts) continue;
     size_t room = V2TagSize(ReadFile(file));
@@ -265,7 +260,8 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
                          SizeLimit(audio.size() + room + 64))
                   .out,
               "File error. Cannot write the file.");
-    EXPECT_TRUE(Stat(file).st_mtime != 946684800 && ReadFile(file) == audio);
+    EXPECT_TRUE(Stat(file).st_mtime != 946684800 &&
+                Digest(ReadFile(file)) == Digest(audio));
   }
 }
 
