@@ -184,7 +184,9 @@ std::vector<V2Frame> ParseFrames(const std::string& list, int major) {
   size_t id_size = major == 2 ? 3 : 4;
   std::vector<V2Frame> frames;
   size_t at = 0;
-  while (at < list.size() && list[at] != 0) {
+  // Frames end inside the list, so `at` stops at its end at the latest, where
+  // list[size()] is the string's closing zero.
+  while (list[at] != 0) {
     if (list.size() - at < header || !IsFrameId(list, at, id_size)) {
       throw EditError(kCannotRead);
     }
