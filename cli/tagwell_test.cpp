@@ -116,7 +116,9 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, Mpeg(157) + std::string(68, 'x')},  // 64 KiB and a byte to copy
       {set, set_out, 0, "\x01" + std::string(8191, '\0') + kAudio},  // no zero block, but a byte and zeros
       // All that follows the first tag is audio to the edit.
-      {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
+      // One frame, alone or cut off behind its successor's header.
+      {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + Mpeg(1) + "\xFF\xFB\x90\0"s},
+      {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
       // A size with a high bit, a version or revision of 0xFF: no tag, but
       // junk. Then the shortest extended header.
