@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tagedit/unique_fd.h"
 #include "test/support.h"
 
 namespace {
@@ -246,9 +247,8 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
     TempDir dir(parent);
     std::string file = dir / "song.mp3";
     WriteFile(file, audio);
-    int fd = open(file.c_str(), O_RDWR);
-    bool inserts = fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, 4096) == 0;
-    close(fd);
+    tagedit::UniqueFd fd(open(file.c_str(), O_RDWR));
+    bool inserts = fallocate(fd.get(), FALLOC_FL_INSERT_RANGE, 0, 4096) == 0;
     WriteFile(file, audio + Id3v1({"Old"}, 0, 255));  // rewritten in place
     ino_t inode = Stat(file).st_ino;
     EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0) << parent;

@@ -10,8 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <sstream>
 
 #include "tagedit/edit_error.h"
@@ -91,15 +94,15 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
   out.Reset();
 
   std::string reply;
-  char buffer[65536];
+  char buffer[PIPE_BUF];
   auto deadline = std::chrono::steady_clock::now() + kWallClock;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd ready{in.get(), POLLIN, 0};
-    int polled = left.count() > 0
-                     ? TEMP_FAILURE_RETRY(poll(&ready, 1, left.count()))
-                     : 0;
+    // Out of time, a poll of no wait finds the reply complete or not.
+    int polled = TEMP_FAILURE_RETRY(
+        poll(&ready, 1, std::max<std::int64_t>(left.count(), 0)));
     ssize_t n = polled > 0
                     ? TEMP_FAILURE_RETRY(read(in.get(), buffer, sizeof buffer))
                     : -1;

@@ -98,20 +98,20 @@ void ReadTags(TagFile* file) {
   file->zeros = LeadingZeroBlocks(*file);
   std::string bytes;
   uint64_t v2_size = file->zeros;
-  if (file->size >= file->zeros + kV2HeaderSize) {
-    if (!ReadAt(file->fd.get(), file->zeros, kV2HeaderSize, &bytes)) {
-      throw EditError(kCannotOpen);
-    }
-    uint64_t tag_size = V2TagSize(bytes);
-    // A v2.4 footer belongs to the tag where there is one behind the frames.
-    std::string footer;
-    if (tag_size > 0 && bytes[3] == 4 && (bytes[5] & kFooter) != 0 &&
-        ReadAt(file->fd.get(), file->zeros + tag_size, 3, &footer) &&
-        footer == "3DI") {
-      tag_size += kV2HeaderSize;
-    }
-    v2_size += tag_size;
+  // Fewer bytes than a header hold no tag.
+  if (!ReadAt(file->fd.get(), file->zeros,
+              std::min(file->size - file->zeros, kV2HeaderSize), &bytes)) {
+    throw EditError(kCannotOpen);
   }
+  uint64_t tag_size = V2TagSize(bytes);
+  // A v2.4 footer belongs to the tag where there is one behind the frames.
+  std::string footer;
+  if (tag_size > 0 && bytes[3] == 4 && (bytes[5] & kFooter) != 0 &&
+      ReadAt(file->fd.get(), file->zeros + tag_size, 3, &footer) &&
+      footer == "3DI") {
+    tag_size += kV2HeaderSize;
+  }
+  v2_size += tag_size;
   // Taking the audio for tag would drop it on the next write.
   if (v2_size > file->size) throw EditError(kCannotRead);
   if (!ReadAt(file->fd.get(), 0, v2_size, &file->v2)) {

@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "tagedit/edit_error.h"
-#include "tagedit/id3v1.h"
 #include "test/support.h"
 
 namespace tagedit {
@@ -35,10 +34,9 @@ TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
 
 // Writes a new tag holding a title into `file`; what that throws, if anything.
 std::string WriteTitle(const TagFile& file) {
-  V2Tag tag;
-  tag.frames.push_back(MakeFrame(tag, "TIT2", "\0New"s));
+  V2Tag tag{3, 0, 0, "", {MakeFrame(V2Tag{}, "TIT2", "\0New"s)}};
   try {
-    WriteTags(file, tag, "TAG" + std::string(kV1Size - 3, '\0'));
+    WriteTags(file, tag, Id3v1({}, 0, 255));
   } catch (const EditError& error) {
     return error.what();
   }
