@@ -268,6 +268,11 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
               "File error. Cannot write the file.");
     EXPECT_TRUE(Stat(file).st_mtime != 946684800 &&
                 Digest(ReadFile(file)) == Digest(audio));
+    // Without the limit, the insert appends the ID3v1 tag it lacks.
+    EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
+    EXPECT_EQ(Digest(ReadFile(file)),
+              Digest(Id3v2(3, Text("TIT2", "T"), room - 22) + audio +
+                     Id3v1({"T"}, 0, 255)));
   }
 }
 

@@ -104,7 +104,7 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
   if (frame_text("tracknum", &text)) {
     track = std::atoi(text.c_str());
     if (track < 1 || track > 255) track = 0;
-  } else if (!old_v1.empty() && HasTrack(old_v1)) {
+  } else if (HasTrack(old_v1)) {  // only a file with an ID3v1 tag gets here
     track = ByteAt(old_v1, kTrack);
   }
   if (track != 0) {
