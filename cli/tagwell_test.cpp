@@ -111,6 +111,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@", "-set", "artist", "Someone", "-set", "tracknum", "7"},
        "For MP3 File: @\r\n- Set artist to Someone\r\n- Set tracknum to 7\r\n", 0},
       {{"@", "-set", "title", "-set"}, "For MP3 File: @\r\n- Set title to -set\r\n", 0},
+      {{"@", "-set", "title", ""}, "For MP3 File: @\r\n- Set title to \r\n", 0},  // id3lib renders nothing
       {{"@", "-set", "tracknum", " 007abc", "-set", "year", ""},
        "For MP3 File: @\r\n- Set tracknum to  007abc\r\n- Set year to \r\n", 0},
       {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0

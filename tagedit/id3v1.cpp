@@ -40,9 +40,9 @@ bool HasTrack(const std::string& v1) {
 
 // The bytes of a text field; an ID3v1.1 comment ends where the track begins.
 std::string SlotBytes(const std::string& v1, const TextSlot& slot) {
-  size_t length = slot.offset + slot.length > kTrackMark && HasTrack(v1)
-                      ? kTrackMark - slot.offset
-                      : slot.length;
+  // Only the comment reaches the track.
+  size_t length = HasTrack(v1) ? std::min(slot.length, kTrackMark - slot.offset)
+                               : slot.length;
   return v1.substr(slot.offset, length);
 }
 
