@@ -195,10 +195,8 @@ inline int ExitStatus(pid_t pid) {
 // A file-size limit of `bytes` for the child, as a nearly full disk imposes;
 // the binary must survive the signal that comes with it on its own.
 inline std::function<void()> SizeLimit(rlim_t bytes) {
-  return [bytes] {
-    rlimit limit{bytes, bytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  };
+  const rlimit limit{bytes, bytes};
+  return [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
 }
 
 struct RunResult {
