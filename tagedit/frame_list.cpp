@@ -35,7 +35,7 @@ bool ReadSyncSafe(const std::string& bytes, size_t at, uint64_t* value) {
 }
 
 bool IsFrameId(const std::string& bytes, size_t at, size_t length) {
-  if (at + length > bytes.size()) return false;
+  // Past the end, the first byte read is the string's closing zero.
   for (size_t i = at; i < at + length; ++i) {
     char c = bytes[i];
     if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
@@ -72,8 +72,8 @@ size_t FrameHeaderSize(int major) { return major == 2 ? 6 : 10; }
 // Whether a frame ending at `next` is followed by another frame, padding or
 // the end of the list.
 bool LandsOnBoundary(const std::string& list, uint64_t next) {
-  return next == list.size() ||
-         (next < list.size() && (list[next] == 0 || IsFrameId(list, next, 4)));
+  // At the end, list[size()] is the string's closing zero.
+  return next <= list.size() && (list[next] == 0 || IsFrameId(list, next, 4));
 }
 
 uint64_t FrameSize(const std::string& list, size_t at, int major) {
@@ -135,8 +135,10 @@ size_t ReadExtendedHeader(const std::string& body, int major,
 }  // namespace
 
 std::string SyncSafe(uint64_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = (value >> (21 - 7 * i)) & 0x7F;
+  std::string bytes;
+  for (int shift = 21; shift >= 0; shift -= 7) {
+    bytes += static_cast<char>((value >> shift) & 0x7F);
+  }
   return bytes;
 }
 

@@ -36,7 +36,7 @@ bool ReadFrameHeader(const std::string& bytes, size_t at, FrameHeader* frame) {
     return false;
   }
   // kbit/s by bitrate index 1 to 14.
-  static const int kBitrates[2][3][14] = {
+  static const int kBitrates[][3][14] = {
       // MPEG-1: layer III, II, I
       {{32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
        {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
@@ -46,7 +46,7 @@ bool ReadFrameHeader(const std::string& bytes, size_t at, FrameHeader* frame) {
        {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
        {32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}}};
   // MPEG-1's sample rates; MPEG-2 has half of each, MPEG-2.5 a quarter.
-  static const int kRates[3] = {44100, 48000, 32000};
+  static const int kRates[] = {44100, 48000, 32000};
   bool mpeg1 = frame->version == 3;
   uint64_t bitrate =
       kBitrates[mpeg1 ? 0 : 1][frame->layer - 1][bitrate_index - 1] *

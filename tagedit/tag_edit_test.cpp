@@ -60,6 +60,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "A", "-set", "tracknum", "1", "-set", "title", "B", "-set", "tracknum", "2"},
        Text("TIT2", "B") + Text("TRCK", "2")},
       {Id3v2(2, ""), {"-set", "comment", std::string(70000, 'c')}, Frame("COM", "\0XXX\0"s + std::string(70000, 'c'))},
+      {Id3v2(3, Text("TIT2", "x"), 99), {"-set", "title", ""}, "no tag"},  // its last frame gone
       // Over 127 bytes, a plain size that misreads as syncsafe.
       {"", {"-set", "title", std::string(300, 'X')}, Text("TIT2", std::string(300, 'X'))},
       {all, {"-set", "title", "", "-set", "tracknum", "", "-set", "comment", "", "-set", "artist", "",

@@ -22,8 +22,6 @@ namespace {
 // How long an edit waits for another one on the same file to end.
 constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
-// Zero blocks are looked for 64 KiB at a time.
-constexpr size_t kScanChunk = 65536;
 
 bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -71,7 +69,7 @@ uint64_t LeadingZeroBlocks(const TagFile& file) {
   std::string bytes;
   uint64_t at = 0;
   while (at < file.size) {
-    size_t length = std::min<uint64_t>(kScanChunk, file.size - at);
+    size_t length = std::min<uint64_t>(kChunk, file.size - at);
     if (!ReadAt(file.fd.get(), at, length, &bytes)) return 0;
     size_t nonzero = bytes.find_first_not_of('\0');
     if (nonzero != std::string::npos) {

@@ -51,6 +51,10 @@ bool Unchanged(const TagFile& file);
 // Whether the name of `file` in its directory still refers to it.
 bool StillNamed(const TagFile& file);
 
+// How much a scan or a copy reads at a time, so that memory does not grow
+// with the file.
+inline constexpr size_t kChunk = 65536;
+
 // Reads exactly `length` bytes at `offset` of `fd`; false on any shortfall.
 bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes);
 

@@ -16,8 +16,6 @@ namespace tagedit {
 
 namespace {
 
-// The audio is copied 64 KiB at a time, so memory does not grow with it.
-constexpr size_t kCopyBuffer = 65536;
 // Padding a new or grown tag keeps, so that the next edits fit in place.
 constexpr uint64_t kMinPadding = 1024;
 // From this much audio on, a grown tag gets room inserted in front of the
@@ -64,7 +62,8 @@ void PutBack(const TagFile& file) {
   int fd = file.fd.get();
   WriteAt(fd, 0, file.v2);
   WriteAt(fd, file.audio_end(), file.v1);
-  if (ftruncate(fd, file.size) == 0) fsync(fd);
+  (void)ftruncate(fd, file.size);
+  (void)fsync(fd);
 }
 
 // Same-size tags overwrite the old ones.
@@ -120,7 +119,7 @@ bool CopyAudio(const TagFile& file, int to, uint64_t offset,
   std::string buffer;
   for (uint64_t at = file.audio_begin(); at < file.audio_end();) {
     if (block.Pending()) return false;
-    size_t length = std::min<uint64_t>(kCopyBuffer, file.audio_end() - at);
+    size_t length = std::min<uint64_t>(kChunk, file.audio_end() - at);
     if (!ReadAt(file.fd.get(), at, length, &buffer) ||
         !WriteAt(to, offset, buffer)) {
       return false;

@@ -95,8 +95,9 @@ inline size_t V2TagSize(const std::string& file) {
   return tag ? 10 + ReadSize(file, 6, 4, 7) : 0;
 }
 
-// The frames of that tag as stored, without padding.
+// The frames of that tag as stored, without padding; "no tag" without one.
 inline std::string Frames(const std::string& file) {
+  if (V2TagSize(file) == 0) return "no tag";
   size_t id_size = file[3] == 2 ? 3 : 4, header = file[3] == 2 ? 6 : 10;
   size_t at = 10;
   while (at + header <= V2TagSize(file) && file[at] != 0)
