@@ -30,6 +30,7 @@ TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
   for (const auto& c : cases)
     EXPECT_EQ(ChooseV2Size(c[0], c[1], c[2]), c[3]) << c[0] << " " << c[1];
   EXPECT_EQ(PadV2(Id3v2(3, "abc"), 0), "");  // no tag at all
+  EXPECT_THROW(PadV2(Id3v2(3, "abc"), 10 + (uint64_t{1} << 28)), EditError);
 }
 
 // Writes a new tag holding a title into `file`; what that throws, if anything.
