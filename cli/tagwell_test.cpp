@@ -66,18 +66,14 @@ struct Case {
 // Each run prints exactly its text and exits with its status; a failure
 // leaves the file and its folder as they were, a success every audio byte.
 TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
-  auto tagged = [](int major, const std::string& body, int flags = 0) {
-    return Id3v2(major, body, 10, flags) + kAudio;
-  };
-  const std::string first = Id3v2(3, Text("TIT2", "1"));
-  const std::vector<std::string> set{"@", "-set", "title", "T"},
-      at_d{"@.d", "-set", "title", "T"};
-  const char set_out[] = "For MP3 File: @\r\n- Set title to T\r\n";
   // clang-format off
+  auto tagged = [](int major, const std::string& body, int flags = 0) { return Id3v2(major, body, 10, flags) + kAudio; };
+  const std::string first = Id3v2(3, Text("TIT2", "1"));
+  const std::vector<std::string> set{"@", "-set", "title", "T"}, at_d{"@.d", "-set", "title", "T"};
+  const char set_out[] = "For MP3 File: @\r\n- Set title to T\r\n";
   const Prepare dir = [](const TempDir& d) { mkdir((d / "song.mp3.d").c_str(), 0755); };
   const Prepare fifo = [](const TempDir& d) { mkfifo((d / "song.mp3.d").c_str(), 0644); };
-  const std::string t30(30, 'T'), a30(30, 'A');
-  const std::string v1_only = Id3v1({t30, a30, "Alb  ", "1999", "v1"}, 5, 17);
+  const std::string t30(30, 'T'), a30(30, 'A'), v1_only = Id3v1({t30, a30, "Alb  ", "1999", "v1"}, 5, 17);
   const Prepare v1 = [&](const TempDir& d) { WriteFile(d / "song.mp3.v1", v1_only); };
   const Case cases[] = {
       {{}, kUsage, 0},
@@ -96,8 +92,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"@", "title"}, kNoSet, 1}, {{"@", "-SET", "title", "x"}, kNoSet, 1},
       {{"@", "-set"}, kNotEnough, 1}, {{"@", "-set", "bogus"}, kUnknown, 1},
       {{"@", "-set", "Title", "x"}, kUnknown, 1}, {{"@", "-set", "title"}, kNotEnough, 1},
-      {{"@", "-set", "title", "x", "-set"}, kNotEnough, 1},
-      {{"@", "-set", "title", "x", "extra"}, kNoSet, 1},
+      {{"@", "-set", "title", "x", "-set"}, kNotEnough, 1}, {{"@", "-set", "title", "x", "extra"}, kNoSet, 1},
       {{"@", "-set", "title", "x", "-set", "nope", "y"}, kUnknown, 1},
       {{"@", "-set", "tracknum", "0"}, kBadTrack, 1}, {{"@", "-set", "tracknum", "256"}, kBadTrack, 1},
       {{"@", "-set", "tracknum", "-1"}, kBadTrack, 1}, {{"@", "-set", "tracknum", "2550"}, kBadTrack, 1},
@@ -138,13 +133,13 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)}, {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)}, {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x9C\0"s)},
+      // A full disk; in place, appending the ID3v1 tag is the write that fails.
       {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
-      // Appending the ID3v1 tag is the write that fails in place.
       {set, kCannotWrite, 1, kTagged, nullptr, SizeLimit(kTagged.size())},
-      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody},
+      // As nobody: a file it may not read, nor write, in a folder it may not write.
+      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody}, {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody},
       {set, kCannotWrite, 1, kAudio, Chmod("song.mp3", 0444), AsNobody},
-      {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody},
   };
   // clang-format on
   for (const Case& c : cases) {
