@@ -158,10 +158,10 @@ const Kind kKinds[] = {
     {3, Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
          Frame("COMM", "\0fra\0vieux"s) + Text("TDRC", "2001") + Frame("COMM", "\0eng"s),
      Frame("TPE1", "\x01\xFF\xFE" "B\0j\0\xF6\0\0\0"s) + Frame("TXXX", "\x03" "d\0\xC3\xA9"s) +
-         Frame("TALB", "\x01\xFE\xFF\0h"s) + Frame("TCON", "\x01\xFF\0"s) + Frame("TRCK", "\x01\xFF\xFE"s) +
+         Frame("TALB", "\x01\xFE\xFF\0h\xD8\x3D\xDE\x00"s) + Frame("TCON", "\x01\xFF\0"s) + Frame("TRCK", "\x01\xFF\xFE"s) +
          Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
          Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
-     0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\n*genre: \xC3\xBF\n"},
+     0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
     // An extended header with a CRC; compressed, encrypted and grouped frames.
     {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020),
      Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
