@@ -46,7 +46,8 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       // past U+10FFFF, a lone or a bad continuation.
       {"", {"-set", "title", "\xC3\xE6\x97\xA5"}, Text("TIT2", "\xC3\xE6\x97\xA5")},
       {"", {"-set", "title", "\xC0\xAF\xE6\x97\xA5"}, Text("TIT2", "\xC0\xAF\xE6\x97\xA5")},
-      {"", {"-set", "title", "\xE0\x80\xAF\xE6\x97\xA5"}, Text("TIT2", "\xE0\x80\xAF\xE6\x97\xA5")},
+      {"", {"-set", "title", "\xE0\x9F\xBF\xE6\x97\xA5"}, Text("TIT2", "\xE0\x9F\xBF\xE6\x97\xA5")},
+      {"", {"-set", "title", "\xC2\x80\xE0\xA0\x80"}, Frame("TIT2", "\x01\xFF\xFE\x80\0\0\x08"s)},  // the least of 2 and 3 bytes
       {"", {"-set", "title", "\xED\xA0\x80\xE6\x97\xA5"}, Text("TIT2", "\xED\xA0\x80\xE6\x97\xA5")},
       {"", {"-set", "title", "\xED\xBF\xBF\xE6\x97\xA5"}, Text("TIT2", "\xED\xBF\xBF\xE6\x97\xA5")},
       {"", {"-set", "title", "\xF4\x90\x80\x80\xE6\x97\xA5"}, Text("TIT2", "\xF4\x90\x80\x80\xE6\x97\xA5")},
