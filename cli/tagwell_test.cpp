@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+
 #include "tagedit/unique_fd.h"
 #include "test/support.h"
 
@@ -166,6 +168,13 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
   }
 }
 
+// Help is the usage text, then an example and the essentials.
+TEST(TagwellBinary, HelpStartsWithTheUsage) {
+  for (const char* word : {"--help", "-h"})
+    EXPECT_EQ(RunTagwell({word}).out.substr(0, kUsage.size() + 10),
+              kUsage + "\nExample: ");
+}
+
 struct stat Stat(const std::string& path) {
   struct stat status {};
   lstat(path.c_str(), &status);
@@ -211,13 +220,12 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
   EXPECT_EQ(Frames(ReadFile(file)), Text("TPE1", "K") + Text("TIT2", "T"));
   EXPECT_TRUE(AudioOf(ReadFile(file)) == kAudio);
   const std::string original = Mpeg(40000);  // about 16 MB
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGKILL};
   for (int round = 0; round < 16; ++round) {
     SCOPED_TRACE(round);
     WriteFile(file, original);
     pid_t pid = StartTagwell({file, "-set", "title", "T"});
     usleep(round * 6000);  // from the start to the rename and past it
-    kill(pid, signals[round % 4]);
+    kill(pid, std::array{SIGINT, SIGTERM, SIGHUP, SIGKILL}[round % 4]);
     ExitStatus(pid);
     std::string after = ReadFile(file);
     EXPECT_TRUE(after == original || (Frames(after) == Text("TIT2", "T") &&

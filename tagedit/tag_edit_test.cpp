@@ -19,9 +19,8 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
   struct Case {
     std::string start;  // the file's ID3v2 tag
     std::vector<std::string> words;
-    std::string frames;         // after the edit, where given
-    std::string v1 = "";        // the file's ID3v1 tag
-    std::string v1_after = "";  // after the edit, where given
+    std::string frames;                  // after the edit, where given
+    std::string v1 = "", v1_after = "";  // ID3v1 before; after, if given
   };
   // clang-format off
   const std::string all = Id3v2(3, Text("TRCK", "5") + Text("TPE1", "a") + Text("TALB", "b") + Text("TIT2", "c") +

@@ -53,14 +53,16 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
   struct Case {
     std::string content;
     std::string swapped, moved;  // renamed, and replaced by a link; or none
+    std::string opened;          // where the file opened is then
     std::string error;           // what the write throws
   };
   // clang-format off
   const Case cases[] = {
-      {tagged, "music/song.mp3", "music/moved", ""},  // in place
-      {Mpeg(5), "music/song.mp3", "music/moved", "File error. Cannot write the file."},  // rewrite
-      {Mpeg(5), "music", "moved", ""},
-      {tagged, "", "music/song.mp3", changed}, {Mpeg(5), "", "music/song.mp3", changed},  // still downloading
+      {tagged, "music/song.mp3", "music/moved", "music/moved", ""},  // in place
+      {Mpeg(5), "music/song.mp3", "music/moved", "music/moved", "File error. Cannot write the file."},  // rewrite
+      {Mpeg(5), "music", "moved", "moved/song.mp3", ""},
+      {tagged, "", "music/song.mp3", "music/song.mp3", changed},  // still downloading
+      {Mpeg(5), "", "music/song.mp3", "music/song.mp3", changed},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -77,10 +79,8 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
       symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
               (root / c.swapped).c_str());
     }
-    std::string opened =
-        root / (c.moved == "moved" ? "moved/song.mp3" : c.moved);
     EXPECT_EQ(WriteTitle(file), c.error) << c.swapped;
-    std::string after = ReadFile(opened);
+    std::string after = ReadFile(root / c.opened);
     EXPECT_TRUE(c.error.empty()
                     ? Frames(after) == Text("TIT2", "New")
                     : after == c.content + (c.swapped.empty() ? "more" : ""))

@@ -40,7 +40,7 @@ inline size_t ReadSize(const std::string& bytes, size_t at, int count,
 // MPEG-1 layer III, 128 kbit/s, 44.1 kHz); no payload byte is 0xFF, so no
 // false sync or tag marker occurs.
 inline std::string Mpeg(size_t count,
-                        const std::string& header = {"\xFF\xFB\x90\0", 4},
+                        const std::string& header = "\xFF\xFB\x90\0"s,
                         size_t length = 417) {
   std::mt19937 random(1);
   std::string frames;
@@ -114,9 +114,9 @@ inline std::string AudioOf(const std::string& file) {
 
 // A large file's bytes as their size and hash, so that a failed comparison
 // prints two short lines.
-inline std::string Digest(const std::string& bytes) {
-  return std::to_string(bytes.size()) + " bytes, hash " +
-         std::to_string(std::hash<std::string>{}(bytes));
+inline std::string Digest(const std::string& b) {
+  return std::to_string(b.size()) + "/" +
+         std::to_string(std::hash<std::string>{}(b));
 }
 
 inline std::string ReadFile(const std::string& path) {
