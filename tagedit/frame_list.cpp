@@ -1,10 +1,30 @@
 #include "tagedit/frame_list.h"
 
+#include <zlib.h>
+
+#include <string_view>
+
 #include "tagedit/edit_error.h"
+#include "tagedit/file_io.h"
 
 namespace tagedit {
 
 namespace {
+
+// Frame format flags, the second flag byte of a v2.3 or v2.4 frame header.
+constexpr unsigned char kV3Compressed = 0x80;
+constexpr unsigned char kV3Encrypted = 0x40;
+constexpr unsigned char kV3Grouped = 0x20;
+constexpr unsigned char kV4Grouped = 0x40;
+constexpr unsigned char kV4Compressed = 0x08;
+constexpr unsigned char kV4Encrypted = 0x04;
+constexpr unsigned char kV4Unsynchronised = 0x02;
+constexpr unsigned char kV4DataLength = 0x01;
+// More than any text a frame sensibly holds: a compressed frame inflating
+// past it is left unread.
+constexpr size_t kInflatedLimit = size_t{16} << 20;
+// Zeros, and the blanks and 0xFF bytes some taggers pad with instead.
+constexpr std::string_view kPaddingBytes("\0 \xFF", 3);
 
 unsigned char Byte(const std::string& bytes, size_t at) {
   return static_cast<unsigned char>(bytes[at]);
@@ -35,11 +55,42 @@ bool ReadSyncSafe(const std::string& bytes, size_t at, uint64_t* value) {
 }
 
 bool IsFrameId(const std::string& bytes, size_t at, size_t length) {
-  // Past the end, the first byte read is the string's closing zero.
+  // Past the end, the first byte read is the string's closing zero. Old
+  // taggers padded v2.2 ids with a blank into v2.3 tags ("TYE ").
   for (size_t i = at; i < at + length; ++i) {
     char c = bytes[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+          (c == ' ' && i > at))) {
+      return false;
+    }
   }
+  return true;
+}
+
+bool IsPadding(const std::string& list, size_t at) {
+  return list.find_first_not_of(kPaddingBytes, at) == std::string::npos;
+}
+
+// Inflates the zlib stream `data` in place; false when it is none or grows
+// past the limit.
+bool Inflate(std::string* data) {
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return false;
+  stream.next_in = reinterpret_cast<Bytef*>(data->data());
+  stream.avail_in = data->size();
+  std::string out;
+  int status = Z_OK;
+  while (status == Z_OK && out.size() < kInflatedLimit) {
+    size_t done = out.size();
+    out.resize(done + kChunk);
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + done);
+    stream.avail_out = kChunk;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.resize(done + kChunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  if (status != Z_STREAM_END) return false;
+  *data = std::move(out);
   return true;
 }
 
@@ -69,28 +120,35 @@ std::string Unsynchronise(const std::string& bytes) {
 
 size_t FrameHeaderSize(int major) { return major == 2 ? 6 : 10; }
 
-// Whether a frame ending at `next` is followed by another frame, padding or
-// the end of the list.
-bool LandsOnBoundary(const std::string& list, uint64_t next) {
-  // At the end, list[size()] is the string's closing zero.
-  return next <= list.size() && (list[next] == 0 || IsFrameId(list, next, 4));
-}
+size_t FrameIdSize(int major) { return major == 2 ? 3 : 4; }
 
-uint64_t FrameSize(const std::string& list, size_t at, int major) {
-  uint64_t room = list.size() - at - FrameHeaderSize(major);
-  uint64_t size = major == 2 ? ReadBigEndian(list, at + 3, 3)
-                             : ReadBigEndian(list, at + 4, 4);
-  uint64_t syncsafe;
-  if (major == 4 && ReadSyncSafe(list, at + 4, &syncsafe) &&
-      (syncsafe == size || LandsOnBoundary(list, at + 10 + syncsafe))) {
-    size = syncsafe;
-  } else if (major == 4 && !LandsOnBoundary(list, at + 10 + size)) {
-    // iTunes wrote plain sizes into v2.4 tags; they are taken only where
-    // they land on the next frame, padding or the end of the list.
-    throw EditError(kCannotRead);
+// Splits `list` into frames, reading every frame size as syncsafe or every
+// one as plain; false unless they end where the list or its padding does.
+bool WalkFrames(const std::string& list, int major, bool syncsafe,
+                std::vector<V2Frame>* frames) {
+  size_t header = FrameHeaderSize(major), id_size = FrameIdSize(major);
+  frames->clear();
+  size_t at = 0;
+  // Before v2.4, a zero where an id would start ends the list for every
+  // reader, whatever follows it.
+  while (at < list.size() && !IsPadding(list, at) &&
+         (major == 4 || list[at] != 0)) {
+    uint64_t size;
+    if (list.size() - at < header || !IsFrameId(list, at, id_size)) {
+      return false;
+    }
+    // The size field is as long as the id.
+    if (!syncsafe) {
+      size = ReadBigEndian(list, at + id_size, id_size);
+    } else if (!ReadSyncSafe(list, at + id_size, &size)) {
+      return false;
+    }
+    if (size > list.size() - at - header) return false;
+    frames->push_back(
+        {list.substr(at, id_size), list.substr(at, header + size)});
+    at += header + size;
   }
-  if (size > room) throw EditError(kCannotRead);
-  return size;
+  return true;
 }
 
 // Skips the extended header at the start of `body`; `kept` gets what of it
@@ -169,6 +227,12 @@ V2Tag ParseV2Tag(const std::string& bytes) {
   if (tag.major == 2 && (flags & kExtendedHeader) != 0) {
     throw EditError(kCannotRead);
   }
+  // Some taggers flag an extended header and put none there: a frame follows
+  // the header directly.
+  if ((flags & kExtendedHeader) != 0 &&
+      IsFrameId(body, 0, FrameIdSize(tag.major))) {
+    flags &= ~kExtendedHeader;
+  }
   size_t frames_begin = 0;
   if ((flags & kExtendedHeader) != 0) {
     frames_begin = ReadExtendedHeader(body, tag.major, &tag.extended);
@@ -177,27 +241,21 @@ V2Tag ParseV2Tag(const std::string& bytes) {
   // A footer forbids padding, and padding is what lets the next edits be
   // made in place; a tag at the start of a file has no need of one.
   tag.flags = flags & ~kFooter;
-  tag.frames = ParseFrames(body.substr(frames_begin), tag.major);
+  ParseFrames(body.substr(frames_begin), &tag);
   return tag;
 }
 
-std::vector<V2Frame> ParseFrames(const std::string& list, int major) {
-  size_t header = FrameHeaderSize(major);
-  size_t id_size = major == 2 ? 3 : 4;
-  std::vector<V2Frame> frames;
-  size_t at = 0;
-  // Frames end inside the list, so `at` stops at its end at the latest, where
-  // list[size()] is the string's closing zero.
-  while (list[at] != 0) {
-    if (list.size() - at < header || !IsFrameId(list, at, id_size)) {
-      throw EditError(kCannotRead);
-    }
-    uint64_t size = FrameSize(list, at, major);
-    frames.push_back(
-        {list.substr(at, id_size), list.substr(at, header + size)});
-    at += header + size;
+void ParseFrames(const std::string& list, V2Tag* tag) {
+  // iTunes wrote plain sizes into v2.4 tags. Read frame by frame, a plain
+  // size taken as syncsafe can land on a zero inside a frame and drop the
+  // rest; so the tag has one rule, the one that walks it whole.
+  bool v4 = tag->major == 4;
+  tag->plain_sizes = false;
+  if (WalkFrames(list, tag->major, v4, &tag->frames)) return;
+  if (!v4 || !WalkFrames(list, 4, false, &tag->frames)) {
+    throw EditError(kCannotRead);
   }
-  return frames;
+  tag->plain_sizes = true;
 }
 
 std::string RenderV2Tag(const V2Tag& tag) {
@@ -214,21 +272,26 @@ bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data) {
     return true;
   }
   unsigned char format = Byte(frame.bytes, 9);
-  size_t skip;
+  auto has = [&](unsigned char flag) { return (format & flag) != 0; };
+  bool compressed, encrypted;
+  size_t skip;  // the bytes the flags add in front of the data
   if (tag.major == 3) {
-    if ((format & 0xC0) != 0) return false;  // compressed or encrypted
-    skip = (format & 0x20) != 0 ? 1 : 0;     // group id
+    compressed = has(kV3Compressed);
+    encrypted = has(kV3Encrypted);
+    skip = 4 * compressed + encrypted + has(kV3Grouped);
   } else {
-    if ((format & 0x0C) != 0) return false;  // compressed or encrypted
-    skip = ((format & 0x40) != 0 ? 1 : 0) + ((format & 0x01) != 0 ? 4 : 0);
+    compressed = has(kV4Compressed);
+    encrypted = has(kV4Encrypted);
+    skip = has(kV4Grouped) + encrypted + 4 * has(kV4DataLength);
   }
-  if (frame.bytes.size() < 10 + skip) return false;
-  *data = frame.bytes.substr(10 + skip);
+  size_t begin = FrameHeaderSize(tag.major) + skip;
+  if (encrypted || frame.bytes.size() < begin) return false;
+  *data = frame.bytes.substr(begin);
   if (tag.major == 4 &&
-      ((format & 0x02) != 0 || (tag.flags & kUnsynchronised) != 0)) {
+      (has(kV4Unsynchronised) || (tag.flags & kUnsynchronised) != 0)) {
     *data = Resynchronise(*data);
   }
-  return true;
+  return !compressed || Inflate(data);
 }
 
 V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
@@ -239,8 +302,11 @@ V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
   }
   bool unsynchronised = (tag.flags & kUnsynchronised) != 0;
   std::string stored = unsynchronised ? Unsynchronise(data) : data;
-  return {id, id + SyncSafe(stored.size()) + '\0' +
-                  static_cast<char>(unsynchronised ? 0x02 : 0) + stored};
+  std::string size =
+      tag.plain_sizes ? BigEndian(stored.size(), 4) : SyncSafe(stored.size());
+  return {id, id + size + '\0' +
+                  static_cast<char>(unsynchronised ? kV4Unsynchronised : 0) +
+                  stored};
 }
 
 }  // namespace tagedit

@@ -9,6 +9,8 @@ namespace tagedit {
 
 // The ID3v2 header, and the v2.4 footer, which has the same size.
 inline constexpr uint64_t kV2HeaderSize = 10;
+// What the header's 28-bit syncsafe size can count, and no more.
+inline constexpr uint64_t kV2SizeLimit = uint64_t{1} << 28;
 
 // Tag header flags.
 inline constexpr unsigned char kUnsynchronised = 0x80;
@@ -30,6 +32,7 @@ struct V2Tag {
   unsigned char flags = 0;  // as written: no unsynchronisation before v2.4
   std::string extended;     // the extended header written back, or empty
   std::vector<V2Frame> frames;
+  bool plain_sizes = false;  // v2.4 frame sizes not syncsafe, as iTunes wrote
 };
 
 // The size an ID3v2 header announces for the tag, header included and a v2.4
@@ -41,9 +44,10 @@ uint64_t V2TagSize(const std::string& header);
 // be walked.
 V2Tag ParseV2Tag(const std::string& bytes);
 
-// Splits `bytes` into the frames of an ID3v2.`major` frame list, stopping at
-// padding; throws EditError when a frame header is unsound.
-std::vector<V2Frame> ParseFrames(const std::string& bytes, int major);
+// Splits `bytes`, a frame list of `tag`'s version, into `tag`'s frames up to
+// its padding, and learns how its sizes are written; throws EditError when
+// the list cannot be walked to its end.
+void ParseFrames(const std::string& bytes, V2Tag* tag);
 
 // The header, extended header and frames of `tag`, without padding.
 std::string RenderV2Tag(const V2Tag& tag);
@@ -52,8 +56,8 @@ std::string RenderV2Tag(const V2Tag& tag);
 // with unsynchronisation undone; false when it is compressed or encrypted.
 bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data);
 
-// A frame of `tag`'s version holding `data`, unsynchronised where the tag says
-// every frame is.
+// A frame of `tag`'s version holding `data`, its size written as the tag's
+// are, unsynchronised where the tag says every frame is.
 V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
                   const std::string& data);
 

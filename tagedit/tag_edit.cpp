@@ -27,7 +27,9 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
   tag->frames.erase(
       std::remove_if(tag->frames.begin(), tag->frames.end(), replaced),
       tag->frames.end());
-  for (const V2Frame& frame : ParseFrames(rendered, 3)) {
+  V2Tag rendered_tag;
+  ParseFrames(rendered, &rendered_tag);
+  for (const V2Frame& frame : rendered_tag.frames) {
     const Field* field = FieldOfFrame(frame.id);
     if (field == nullptr) throw EditError(kCannotRead);
     tag->frames.push_back(MakeFrame(*tag, field->ids[tag->major - 2],
@@ -42,17 +44,21 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
   TagFile file = OpenTagFile(command.file_name);
-  V2Tag tag = file.has_v2() ? ParseV2Tag(file.v2_tag()) : V2Tag{};
+  bool tagged = !file.v2_tag.empty() || !file.v1_tag.empty();
+  V2Tag tag = !file.v2_tag.empty() ? ParseV2Tag(file.v2_tag) : V2Tag{};
   std::vector<FieldEdit> edits = command.edits;
   // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too.
-  if (!file.has_v2() && !file.v1.empty()) {
-    std::vector<FieldEdit> v1_fields = V1Edits(file.v1);
+  if (file.v2_tag.empty() && !file.v1_tag.empty()) {
+    std::vector<FieldEdit> v1_fields = V1Edits(file.v1_tag);
     edits.insert(edits.begin(), v1_fields.begin(), v1_fields.end());
   }
   SpliceFrames(edits, RenderFrames(edits), &tag);
   std::vector<const Field*> set;
   for (const FieldEdit& edit : command.edits) set.push_back(edit.field);
-  WriteTags(file, tag, BuildV1(tag, set, file.v1));
+  // Removing what a file without tags does not hold changes nothing.
+  if (tagged || !tag.frames.empty()) {
+    WriteTags(file, tag, BuildV1(tag, set, file.v1_tag));
+  }
   summary = Summarize(command);
 }
 

@@ -168,15 +168,14 @@ const Kind kKinds[] = {
          Frame("COMM", "\x01\0eng\0old"s, 0x0040),
      0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
     // v2.4: an extended header with a CRC and restrictions, a sloppy v2.3
-    // year, a grouped comment with a data length, UTF-16BE, iTunes' plain
-    // size (256 reads as 128 taken as syncsafe).
+    // year, a grouped comment with a data length, UTF-16BE.
     {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
          Frame("COMM", "\x07\0\0\0\x09\0eng\0old!"s, 0x0041, 4),
      Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
          Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
          Frame("XZ09", std::string(200, 'p'), 0, 4) +
          Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h\xE0\x00\xD8\x00\xDC"s, 0, 4) +
-         "TXXX" + "\0\0\x01\0\0\0\x03k\0"s + std::string(253, 'v'),
+         Frame("TXXX", "\x03k\0"s + std::string(253, 'v'), 0, 4),
      0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
      "artist: A / B\nalbum: \xF0\x9F\x98\x80\xEF\xBF\xBD\\nh\xEE\x80\x80\xEF\xBF\xBD\n*genre: R / P\n",
      "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
@@ -188,6 +187,10 @@ const Kind kKinds[] = {
      Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), 0, "", "", "*"},
     {4, WithFooter(Id3v2(4, "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s + Text("TIT2", "Old", 4) + kKept4, 0, 0xD0)),
      kKept4, 0x80, "", "", "*"},
+    // iTunes' plain sizes in v2.4: 300 read as syncsafe lands on a zero
+    // inside the picture.
+    {4, Text("TIT2", "Old"), Frame("APIC", kPicture + std::string(155, 'p') + '\0' + std::string(127, 'q')) +
+         Text("TPE1", "Kept"), 0, "", "", "artist: Kept\n*"},
     // ID3v1 alone: its fields become frames.
     {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), 0, "",
      Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},

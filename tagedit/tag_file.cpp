@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/file_io.h"
 #include "tagedit/frame_list.h"
 #include "tagedit/id3v1.h"
 #include "tagedit/mpeg_audio.h"
@@ -63,22 +64,78 @@ TagFile OpenLocked(const std::string& path) {
   return file;
 }
 
-// The whole blocks of zeros at the start of the file, as an insert stopped
-// before it wrote the tag leaves them in front of the old tag or the audio.
-uint64_t LeadingZeroBlocks(const TagFile& file) {
+// No insert makes more room than the largest tag, its padding and a block.
+constexpr uint64_t kLargestRoom = kV2SizeLimit + (uint64_t{1} << 20);
+constexpr uint64_t kApeFooterSize = 32;
+
+// The whole blocks of zeros at the start of the file, where a tag or MPEG
+// audio follows them: what an insert stopped before it wrote the tag leaves.
+// Other zeros, as an ISO image starts with, are no room of ours.
+uint64_t ZeroBlocks(const TagFile& file) {
+  uint64_t block = file.status.st_blksize;
+  uint64_t scanned = std::min(file.size, kLargestRoom + block);
+  uint64_t zeros = SkipZeros(file.fd.get(), 0, scanned) / block * block;
   std::string bytes;
-  uint64_t at = 0;
-  while (at < file.size) {
-    size_t length = std::min<uint64_t>(kChunk, file.size - at);
-    if (!ReadAt(file.fd.get(), at, length, &bytes)) return 0;
-    size_t nonzero = bytes.find_first_not_of('\0');
-    if (nonzero != std::string::npos) {
-      uint64_t block = file.status.st_blksize;
-      return (at + nonzero) / block * block;
+  if (zeros == 0 || zeros > kLargestRoom ||
+      !ReadAt(file.fd.get(), zeros, std::min(file.size - zeros, kV2HeaderSize),
+              &bytes) ||
+      (V2TagSize(bytes) == 0 && !IsMpegFrameHeader(bytes))) {
+    return 0;
+  }
+  return zeros;
+}
+
+// The length of what other taggers append at the end of the file, behind
+// the ID3v1 tag: an APEv2 tag, a Lyrics3v2 block or an ID3v2 tag with a
+// footer; 0 for none.
+uint64_t AppendedLength(const TagFile& file) {
+  std::string end;
+  if (file.size < kApeFooterSize ||
+      !ReadAt(file.fd.get(), file.size - kApeFooterSize, kApeFooterSize,
+              &end)) {
+    return 0;
+  }
+  auto little_endian = [&](size_t at) {
+    uint64_t value = 0;
+    for (size_t i = 4; i-- > 0;) {
+      value = (value << 8) | static_cast<unsigned char>(end[at + i]);
     }
-    at += length;
+    return value;
+  };
+  if (end.compare(0, 8, "APETAGEX") == 0) {
+    bool has_header = (end[23] & 0x80) != 0;
+    return little_endian(12) + (has_header ? kApeFooterSize : 0);
+  }
+  if (end.compare(end.size() - 9, 9, "LYRICS200") == 0) {
+    std::string digits = end.substr(end.size() - 15, 6);
+    if (digits.find_first_not_of("0123456789") == std::string::npos) {
+      return std::stoull(digits) + 15;
+    }
+  }
+  std::string footer = end.substr(end.size() - kV2HeaderSize);
+  if (footer.compare(0, 3, "3DI") == 0) {
+    uint64_t size = V2TagSize("ID3" + footer.substr(3));
+    return size == 0 ? 0 : size + kV2HeaderSize;
   }
   return 0;
+}
+
+// Finds the ID3v1 tag of `file`: in its last 128 bytes, or right before what
+// other taggers append.
+void FindV1(TagFile* file) {
+  file->v1_at = file->size;
+  uint64_t room = file->size - file->audio_begin();
+  for (uint64_t behind : {uint64_t{0}, AppendedLength(*file)}) {
+    std::string bytes;
+    if (room >= behind + kV1Size &&
+        ReadAt(file->fd.get(), file->size - behind - kV1Size, kV1Size,
+               &bytes) &&
+        bytes.compare(0, 3, "TAG") == 0) {
+      file->v1_tag = bytes;
+      file->v1_at = file->size - behind - kV1Size;
+      return;
+    }
+  }
 }
 
 // The file `name` refers to; the link's target is what gets tagged, and the
@@ -93,63 +150,34 @@ std::string ResolvedPath(const std::string& name) {
 // Finds and reads the tags of the regular file open as `file->fd`.
 void ReadTags(TagFile* file) {
   file->size = file->status.st_size;
-  file->zeros = LeadingZeroBlocks(*file);
-  std::string bytes;
-  uint64_t v2_size = file->zeros;
+  file->zero_blocks = ZeroBlocks(*file);
+  std::string header;
   // Fewer bytes than a header hold no tag.
-  if (!ReadAt(file->fd.get(), file->zeros,
-              std::min(file->size - file->zeros, kV2HeaderSize), &bytes)) {
+  if (!ReadAt(file->fd.get(), file->zero_blocks,
+              std::min(file->size - file->zero_blocks, kV2HeaderSize),
+              &header)) {
     throw EditError(kCannotOpen);
   }
-  uint64_t tag_size = V2TagSize(bytes);
+  uint64_t tag_size = V2TagSize(header);
   // A v2.4 footer belongs to the tag where there is one behind the frames.
   std::string footer;
-  if (tag_size > 0 && bytes[3] == 4 && (bytes[5] & kFooter) != 0 &&
-      ReadAt(file->fd.get(), file->zeros + tag_size, 3, &footer) &&
+  if (tag_size > 0 && header[3] == 4 && (header[5] & kFooter) != 0 &&
+      ReadAt(file->fd.get(), file->zero_blocks + tag_size, 3, &footer) &&
       footer == "3DI") {
     tag_size += kV2HeaderSize;
   }
-  v2_size += tag_size;
   // Taking the audio for tag would drop it on the next write.
-  if (v2_size > file->size) throw EditError(kCannotRead);
-  if (!ReadAt(file->fd.get(), 0, v2_size, &file->v2)) {
+  if (tag_size > file->size - file->zero_blocks) throw EditError(kCannotRead);
+  if (!ReadAt(file->fd.get(), file->zero_blocks, tag_size, &file->v2_tag)) {
     throw EditError(kCannotOpen);
   }
-  if (file->size >= v2_size + kV1Size) {
-    if (!ReadAt(file->fd.get(), file->size - kV1Size, kV1Size, &bytes)) {
-      throw EditError(kCannotOpen);
-    }
-    if (bytes.compare(0, 3, "TAG") == 0) file->v1 = bytes;
-  }
+  FindV1(file);
 }
 
 }  // namespace
 
 bool TagFile::writable() const {
   return (fcntl(fd.get(), F_GETFL) & O_ACCMODE) == O_RDWR;
-}
-
-bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes) {
-  bytes->resize(length);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = TEMP_FAILURE_RETRY(
-        pread(fd, bytes->data() + done, length - done, offset + done));
-    if (n <= 0) return false;
-    done += n;
-  }
-  return true;
-}
-
-bool WriteAt(int fd, uint64_t offset, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = TEMP_FAILURE_RETRY(
-        pwrite(fd, bytes.data() + done, bytes.size() - done, offset + done));
-    if (n <= 0) return false;
-    done += n;
-  }
-  return true;
 }
 
 bool Unchanged(const TagFile& file) {

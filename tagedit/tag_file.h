@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "tagedit/file_io.h"
 #include "tagedit/unique_fd.h"
 
 namespace tagedit {
@@ -19,19 +20,20 @@ struct TagFile {
   std::string name;    // the file's name in `directory`
   struct stat status;  // as opened
   uint64_t size = 0;
-  // The room of the ID3v2 tag at the start: whole blocks of zeros, which an
-  // insert stopped before it wrote the tag leaves, then the tag, header to
-  // footer. Empty when there is neither.
-  std::string v2;
-  uint64_t zeros = 0;  // the zero blocks at the start of `v2`
-  std::string v1;      // the ID3v1 tag at the end, or empty
+  // Whole blocks of zeros at the start, which an insert stopped before it
+  // wrote the tag leaves in front of the old tag or the audio: room for a tag.
+  uint64_t zero_blocks = 0;
+  std::string v2_tag;  // the ID3v2 tag behind them, header to footer, or empty
+  std::string v1_tag;  // the ID3v1 tag, or empty
+  // Where the ID3v1 tag is: at the end, or before what other taggers append
+  // behind it; the end of the file when there is none, where one is appended.
+  uint64_t v1_at = 0;
 
   bool writable() const;  // `fd` is open for writing too
-  bool has_v2() const { return v2.size() > zeros; }
-  // The ID3v2 tag itself, header to footer, behind any zero blocks.
-  std::string v2_tag() const { return v2.substr(zeros); }
-  uint64_t audio_begin() const { return v2.size(); }
-  uint64_t audio_end() const { return size - v1.size(); }
+  // What a new ID3v2 tag may take without moving the audio.
+  uint64_t v2_room() const { return zero_blocks + v2_tag.size(); }
+  uint64_t audio_begin() const { return v2_room(); }
+  uint64_t audio_end() const { return v1_at; }
 };
 
 // Opens the file `name` refers to, waits (bounded) for an exclusive lock on
@@ -50,16 +52,6 @@ bool Unchanged(const TagFile& file);
 
 // Whether the name of `file` in its directory still refers to it.
 bool StillNamed(const TagFile& file);
-
-// How much a scan or a copy reads at a time, so that memory does not grow
-// with the file.
-inline constexpr size_t kChunk = 65536;
-
-// Reads exactly `length` bytes at `offset` of `fd`; false on any shortfall.
-bool ReadAt(int fd, uint64_t offset, size_t length, std::string* bytes);
-
-// Writes all of `bytes` at `offset` of `fd`; false on any shortfall.
-bool WriteAt(int fd, uint64_t offset, const std::string& bytes);
 
 }  // namespace tagedit
 

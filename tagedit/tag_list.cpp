@@ -26,8 +26,8 @@ std::string OneLine(const std::string& value) {
 std::string ListFields(const std::string& name) {
   TagFile file = ReadTagFile(name);
   std::map<const Field*, std::string> values;
-  if (file.has_v2()) {
-    V2Tag tag = ParseV2Tag(file.v2_tag());
+  if (!file.v2_tag.empty()) {
+    V2Tag tag = ParseV2Tag(file.v2_tag);
     for (const Field* field : AllFields()) {
       std::vector<std::string> strings = FieldValues(*field, tag);
       if (strings.empty()) continue;
@@ -36,8 +36,8 @@ std::string ListFields(const std::string& name) {
       for (size_t i = 1; i < strings.size(); ++i) joined += " / " + strings[i];
       values[field] = joined;
     }
-  } else if (!file.v1.empty()) {
-    for (const FieldEdit& edit : V1Edits(file.v1)) {
+  } else if (!file.v1_tag.empty()) {
+    for (const FieldEdit& edit : V1Edits(file.v1_tag)) {
       values[edit.field] = edit.value;
     }
   }

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/file_io.h"
 #include "tagedit/frame_list.h"
 #include "tagedit/id3v1.h"
 
@@ -60,8 +61,13 @@ std::string TempName(const TagFile& file) {
 // Puts the file back as it was, once its audio is back where it was.
 void PutBack(const TagFile& file) {
   int fd = file.fd.get();
-  WriteAt(fd, 0, file.v2);
-  WriteAt(fd, file.audio_end(), file.v1);
+  std::string zeros;
+  for (uint64_t at = 0; at < file.zero_blocks; at += zeros.size()) {
+    zeros.assign(std::min<uint64_t>(kChunk, file.zero_blocks - at), '\0');
+    WriteAt(fd, at, zeros);
+  }
+  WriteAt(fd, file.zero_blocks, file.v2_tag);
+  WriteAt(fd, file.v1_at, file.v1_tag);
   (void)ftruncate(fd, file.size);
   (void)fsync(fd);
 }
@@ -73,8 +79,7 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
   // of room, and then nothing else has changed yet.
-  if (WriteAt(fd, file.audio_end(), v1) && WriteAt(fd, 0, v2) &&
-      fsync(fd) == 0) {
+  if (WriteAt(fd, file.v1_at, v1) && WriteAt(fd, 0, v2) && fsync(fd) == 0) {
     return;
   }
   PutBack(file);
@@ -90,17 +95,20 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   // The new tag fits in the room, and the old one becomes its padding: so the
   // old tag is overwritten only once the new one is complete.
   uint64_t room = (v2.size() + kMinPadding + block - 1) / block * block;
-  std::string tag = PadV2(v2, room + file.v2.size()).substr(0, room);
+  if (room + file.v2_room() - kV2HeaderSize >= kV2SizeLimit) return false;
+  std::string tag = PadV2(v2, room);
+  tag.replace(6, 4, SyncSafe(room + file.v2_room() - kV2HeaderSize));
   int fd = file.fd.get();
-  uint64_t v1_at = file.audio_end() + room;
-  bool appends_v1 = file.v1.empty();
+  uint64_t v1_at = file.v1_at + room;
+  bool appends_v1 = file.v1_tag.empty();
   SignalBlock signals;
   if (fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
   // Until the tag is written, taking the room out again restores the file;
   // a crash leaves zero blocks in front of the old tag, which the next edit
   // takes for tag room.
   if ((!appends_v1 || WriteAt(fd, v1_at, v1)) && WriteAt(fd, 0, tag)) {
-    bool written = WriteAt(fd, room, std::string(file.v2.size(), '\0')) &&
+    bool written = WriteAt(fd, room + file.zero_blocks,
+                           std::string(file.v2_tag.size(), '\0')) &&
                    (appends_v1 || WriteAt(fd, v1_at, v1)) && fsync(fd) == 0;
     if (!written) throw EditError(kCannotWrite);
     return true;
@@ -112,14 +120,14 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   throw EditError(kCannotWrite);
 }
 
-// Copies the audio to `to` at `offset` through a bounded buffer, so memory
-// does not grow with the file.
+// Copies all behind the ID3v2 tag to `to` at `offset` through a bounded
+// buffer, so memory does not grow with the file.
 bool CopyAudio(const TagFile& file, int to, uint64_t offset,
                const SignalBlock& block) {
   std::string buffer;
-  for (uint64_t at = file.audio_begin(); at < file.audio_end();) {
+  for (uint64_t at = file.audio_begin(); at < file.size;) {
     if (block.Pending()) return false;
-    size_t length = std::min<uint64_t>(kChunk, file.audio_end() - at);
+    size_t length = std::min<uint64_t>(kChunk, file.size - at);
     if (!ReadAt(file.fd.get(), at, length, &buffer) ||
         !WriteAt(to, offset, buffer)) {
       return false;
@@ -153,15 +161,15 @@ void Rewrite(const TagFile& file, const std::string& v2,
   if (fchown(fd.get(), file.status.st_uid, file.status.st_gid) != 0) {
     (void)fchown(fd.get(), geteuid(), file.status.st_gid);
   }
-  uint64_t audio_size = file.audio_end() - file.audio_begin();
   std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-  bool written = fchmod(fd.get(), mode) == 0 && WriteAt(fd.get(), 0, v2) &&
-                 CopyAudio(file, fd.get(), v2.size(), block) &&
-                 WriteAt(fd.get(), v2.size() + audio_size, v1) &&
-                 fsync(fd.get()) == 0 &&
-                 (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
-                                  AT_SYMLINK_FOLLOW) == 0) &&
-                 fd.Reset() && !block.Pending();
+  bool written =
+      fchmod(fd.get(), mode) == 0 && WriteAt(fd.get(), 0, v2) &&
+      CopyAudio(file, fd.get(), v2.size(), block) &&
+      WriteAt(fd.get(), v2.size() + file.v1_at - file.audio_begin(), v1) &&
+      fsync(fd.get()) == 0 &&
+      (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
+                       AT_SYMLINK_FOLLOW) == 0) &&
+      fd.Reset() && !block.Pending();
   bool changed = written && !Unchanged(file);
   if (!written || changed || !StillNamed(file) ||
       renameat(dir, temp.c_str(), dir, file.name.c_str()) != 0) {
@@ -191,7 +199,7 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 std::string PadV2(const std::string& v2, uint64_t size) {
   if (size == 0) return {};
   // The header's size field holds 28 bits.
-  if (size - kV2HeaderSize >= (uint64_t{1} << 28)) {
+  if (size - kV2HeaderSize >= kV2SizeLimit) {
     throw EditError(kCannotWrite);
   }
   std::string tag = v2 + std::string(size - v2.size(), '\0');
@@ -206,8 +214,8 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1) {
   std::string v2 = RenderV2Tag(tag);
   uint64_t audio_size = file.audio_end() - file.audio_begin();
   uint64_t size = ChooseV2Size(tag.frames.empty() ? 0 : v2.size(),
-                               file.v2.size(), audio_size);
-  if (size == file.v2.size()) {
+                               file.v2_room(), audio_size);
+  if (size == file.v2_room()) {
     WriteInPlace(file, PadV2(v2, size), v1);
   } else if (audio_size < kLargeFile || !InsertRoom(file, v2, v1)) {
     Rewrite(file, PadV2(v2, size), v1);
