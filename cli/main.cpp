@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "tagedit/edit_error.h"
 #include "tagedit/tag_edit.h"
 #include "tagedit/tag_list.h"
 
@@ -33,6 +34,13 @@ void PrintHelp() {
                "See tagwell(1).\n";
 }
 
+// The text shown for `failure`: ours as it is; any other, memory running out
+// among them, as the failure to read the tag that it struck.
+const char* Message(const std::exception& failure) {
+  bool ours = dynamic_cast<const tagedit::EditError*>(&failure) != nullptr;
+  return ours ? failure.what() : tagedit::kCannotRead;
+}
+
 // Prints the fields of every file named after "--list", each block headed by
 // the file's name when there are several, as ls does with directories; a file
 // that cannot be read is reported on standard error and fails the run.
@@ -44,7 +52,7 @@ int ListFiles(const tagedit::ArgumentList& args) {
     try {
       listing = tagedit::ListFields(args[i]);
     } catch (const std::exception& failure) {
-      std::cerr << "tagwell: " << args[i] << ": " << failure.what() << "\n";
+      std::cerr << "tagwell: " << args[i] << ": " << Message(failure) << "\n";
       status = 1;
       continue;
     }
@@ -79,7 +87,7 @@ int main(int argc, char** argv) {
   try {
     tagedit::ApplyTagEdits(args, summary);
   } catch (const std::exception& failure) {
-    std::cout << failure.what();
+    std::cout << Message(failure);
     return 1;
   }
   std::cout << summary;

@@ -115,6 +115,12 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + Mpeg(1) + "\xFF\xFB\x90\0"s},
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
+      // Padding of 0xFF; more than 64 KiB of zeros before the audio.
+      {set, set_out, 0, tagged(3, Text("TIT2", "x") + std::string(20, '\xFF'))},
+      {set, set_out, 0, first + std::string(200000, '\0') + kAudio},
+      // A compressed comment with a data length indicator.
+      {{"--list", "@"}, "comment: v4\n", 0,
+       tagged(4, Frame("COMM", "\0\0\0\x07\x78\x9C\x63\x88\x88\x88\x60\x28\x33\x01\0\x06\x4F\x01\xB3"s, 0x0009, 4))},
       // A size with a high bit, a version or revision of 0xFF: no tag, but
       // junk. Then the shortest extended header.
       {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio}, {set, set_out, 0, "ID3\xFF\0\0\0\0\0\0"s + kAudio},
@@ -136,8 +142,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)}, {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x9C\0"s)},
       // A full disk; in place, appending the ID3v1 tag is the write that fails.
-      {set, kCannotWrite, 1, kAudio, nullptr, SizeLimit(kAudio.size())},
-      {set, kCannotWrite, 1, kTagged, nullptr, SizeLimit(kTagged.size())},
+      {set, kCannotWrite, 1, kAudio, nullptr, Limit(RLIMIT_FSIZE, kAudio.size())},
+      {set, kCannotWrite, 1, kTagged, nullptr, Limit(RLIMIT_FSIZE, kTagged.size())},
       // As nobody: a file it may not read, nor write, in a folder it may not write.
       {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody}, {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody},
@@ -173,6 +179,25 @@ TEST(TagwellBinary, HelpStartsWithTheUsage) {
   for (const char* word : {"--help", "-h"})
     EXPECT_EQ(RunTagwell({word}).out.substr(0, kUsage.size() + 10),
               kUsage + "\nExample: ");
+}
+
+// Zeros before the audio are counted, never held: a 1 GiB hole is read
+// neither by a listing nor by an edit. Memory running out on a huge tag is
+// reported as one of the messages.
+TEST(TagwellBinary, HolesAndHugeTagsStayWithinMemory) {
+  TempDir dir;
+  const std::string file = dir / "song.mp3";
+  const auto memory = Limit(RLIMIT_AS, 64 << 20);
+  WriteFile(file, "");
+  truncate(file.c_str(), 1 << 30);
+  std::ofstream(file, std::ios::app) << kAudio;
+  EXPECT_EQ(RunTagwell({"--list", file}, memory).status, 0);
+  EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kNotMp3);
+  WriteFile(file,
+            Id3v2(3, Text("TIT2", "x")).replace(6, 4, "\x7F\x7F\x7F\x7F"));
+  truncate(file.c_str(), 1 << 28);
+  std::ofstream(file, std::ios::app) << kAudio;
+  EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kCannotRead);
 }
 
 struct stat Stat(const std::string& path) {
@@ -261,7 +286,7 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
     timespec old_times[2] = {{946684800, 0}, {946684800, 0}};
     utimensat(AT_FDCWD, file.c_str(), old_times, 0);
     EXPECT_EQ(RunTagwell({file, "-set", "title", "T"},
-                         SizeLimit(audio.size() + room + 64))
+                         Limit(RLIMIT_FSIZE, audio.size() + room + 64))
                   .out,
               "File error. Cannot write the file.");
     EXPECT_TRUE(Stat(file).st_mtime != 946684800 &&

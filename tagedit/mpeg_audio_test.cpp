@@ -50,5 +50,41 @@ TEST(MpegAudio, FramesOfEveryBitrateRateAndLayerAreFound) {
           }
 }
 
+// Whether the file of `bytes` holds MPEG audio behind the tag it starts with.
+bool Holds(const TempDir& dir, const std::string& bytes) {
+  WriteFile(dir / "a", bytes);
+  int fd = open((dir / "a").c_str(), O_RDONLY);
+  bool holds = HoldsMpegAudio(fd, V2TagSize(bytes), bytes.size());
+  close(fd);
+  return holds;
+}
+
+// Other formats hold MPEG audio verbatim, bare or behind an ID3v2 tag; the
+// audio alone is found within 1 MiB of zeros, and in free format by three
+// frames, padded or not, as far apart as the first two say.
+TEST(MpegAudio, OnlyMpegAudioIsMpegAudio) {
+  const std::string audio = Mpeg(2), free = "\xFF\xFB\0\0"s,
+                    padded = "\xFF\xFB\x02\0"s;
+  std::string ts;
+  for (int i = 0; i < 4; ++i) ts += '\x47' + std::string(187, '\0');
+  // clang-format off
+  const std::string containers[] = {
+      "fLaC", "OggS", "RIFF\x10\0\0\0WAVE"s, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0"s,
+      "FORM\0\0\0\0AIFF"s, "caff\0\x01\0\0"s, "\0\0\0\x20" "ftypM4A "s, "\x1A\x45\xDF\xA3",
+      "\x30\x26\xB2\x75\x8E\x66\xCF\x11", "FLV\x01", "\0\0\x01\xBA"s, "\0\0\x01\xBB"s, "\0\0\x01\xB3"s,
+      "PK\x03\x04", "PK\x05\x06", std::string(257, '\0') + "ustar", std::string(32769, '\0') + "CD001", ts};
+  // clang-format on
+  TempDir dir;
+  for (const std::string& container : containers)
+    for (const std::string& tag : {""s, Id3v2(3, "", 20)})
+      EXPECT_FALSE(Holds(dir, tag + container + audio)) << container;
+  EXPECT_TRUE(
+      Holds(dir, Id3v2(3, "", 20) + std::string(1 << 20, '\0') + audio));
+  EXPECT_FALSE(Holds(dir, std::string((1 << 20) + (64 << 10), '\0') + audio));
+  EXPECT_TRUE(Holds(dir, Mpeg(1, padded, 601) + Mpeg(2, free, 600)));
+  EXPECT_FALSE(Holds(dir, Mpeg(1, free, 601) + Mpeg(2, free, 600)));
+  EXPECT_FALSE(Holds(dir, Mpeg(1, free, 600) + Mpeg(2, free, 500)));
+}
+
 }  // namespace
 }  // namespace tagedit

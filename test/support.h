@@ -193,11 +193,12 @@ inline int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// A file-size limit of `bytes` for the child, as a nearly full disk imposes;
-// the binary must survive the signal that comes with it on its own.
-inline std::function<void()> SizeLimit(rlim_t bytes) {
-  const rlimit limit{bytes, bytes};
-  return [limit] { setrlimit(RLIMIT_FSIZE, &limit); };
+// A limit of `value` on `resource` for the child: a file size, as a nearly
+// full disk imposes (the binary must survive the signal that comes with it on
+// its own), or the memory it may take.
+inline std::function<void()> Limit(int resource, rlim_t value) {
+  const rlimit limit{value, value};
+  return [resource, limit] { setrlimit(resource, &limit); };
 }
 
 struct RunResult {
