@@ -110,6 +110,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, kTagged, nullptr, [] { close(0); }},  // the file may get descriptor 0
       {set, set_out, 0, Mpeg(157) + std::string(68, 'x')},  // 64 KiB and a byte to copy
       {set, set_out, 0, "\x01" + std::string(8191, '\0') + kAudio},  // no zero block, but a byte and zeros
+      {set, set_out, 0, std::string(8192, '\0') + "junk" + kAudio},  // zero blocks, but no tag or audio behind
       // All that follows the first tag is audio to the edit.
       // One frame, alone or cut off behind its successor's header.
       {set, set_out, 0, first + Mpeg(1)}, {set, set_out, 0, first + Mpeg(1) + "\xFF\xFB\x90\0"s},
