@@ -17,6 +17,8 @@ inline constexpr char kUnsupportedVersion[] =
     "File error. Unsupported ID3v2 tag version.";
 inline constexpr char kCannotRead[] = "File error. Cannot read the tag.";
 inline constexpr char kCannotWrite[] = "File error. Cannot write the file.";
+inline constexpr char kInUse[] =
+    "File error. The file is in use by another program.";
 inline constexpr char kChanged[] =
     "File error. The file changed during the edit.";
 

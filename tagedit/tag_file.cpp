@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/file_io.h"
@@ -20,48 +21,57 @@ namespace tagedit {
 
 namespace {
 
-// How long an edit waits for another one on the same file to end.
-constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
 
 bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool LockExclusively(int fd) {
-  auto deadline = std::chrono::steady_clock::now() + kLockWait;
+// Takes an exclusive lock on `fd` within `wait`; throws EditError when it
+// stays held. Where the file system has no locks, there is none to take, as
+// for every other tagger.
+void LockExclusively(int fd, std::chrono::milliseconds wait) {
+  auto deadline = std::chrono::steady_clock::now() + wait;
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) return;
     // Without LOCK_NB's wait, no signal can interrupt it either.
-    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
+    if (errno != EWOULDBLOCK) throw EditError(kCannotOpen);
+    if (std::chrono::steady_clock::now() > deadline) throw EditError(kInUse);
     std::this_thread::sleep_for(kLockRetry);
   }
-  return true;
 }
 
-// Opens and locks the regular file at `path`, and its directory.
-TagFile OpenLocked(const std::string& path) {
-  TagFile file;
+// The directory and the name of the file `name` refers to: symbolic links on
+// the way are followed here, once; the link itself stays a link.
+void Locate(const std::string& name, TagFile* file) {
+  std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
+                                              &free);
+  if (!real) throw EditError(kCannotOpen);
+  std::string path = real.get();
   size_t slash = path.rfind('/');
-  file.name = path.substr(slash + 1);
-  file.directory = UniqueFd(open(path.substr(0, slash + 1).c_str(),
-                                 O_PATH | O_DIRECTORY | O_CLOEXEC));
-  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
-  file.fd = UniqueFd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!file.fd.valid() &&
-      (errno == EACCES || errno == EROFS || errno == EPERM)) {
-    file.fd = UniqueFd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  }
-  if (!file.fd.valid() || !file.directory.valid() ||
-      fstat(file.fd.get(), &file.status) != 0 ||
-      !S_ISREG(file.status.st_mode)) {
+  file->name = path.substr(slash + 1);
+  file->directory = UniqueFd(open(path.substr(0, slash + 1).c_str(),
+                                  O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!file->directory.valid()) throw EditError(kCannotOpen);
+}
+
+// Opens the regular file of that name for reading; a link put there since is
+// not followed, and nothing else is opened at all: opening a FIFO would
+// release its blocked writer.
+UniqueFd OpenNamed(const TagFile& file, struct stat* status) {
+  int dir = file.directory.get();
+  const char* name = file.name.c_str();
+  if (fstatat(dir, name, status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status->st_mode)) {
     throw EditError(kCannotOpen);
   }
-  if (!LockExclusively(file.fd.get())) throw EditError(kCannotWrite);
-  // What the edit reads is the file as the last editor left it.
-  if (fstat(file.fd.get(), &file.status) != 0) throw EditError(kCannotOpen);
-  return file;
+  UniqueFd fd(
+      openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid() || fstat(fd.get(), status) != 0 ||
+      !S_ISREG(status->st_mode)) {
+    throw EditError(kCannotOpen);
+  }
+  return fd;
 }
 
 // No insert makes more room than the largest tag, its padding and a block.
@@ -138,15 +148,6 @@ void FindV1(TagFile* file) {
   }
 }
 
-// The file `name` refers to; the link's target is what gets tagged, and the
-// link itself stays a link.
-std::string ResolvedPath(const std::string& name) {
-  std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
-                                              &free);
-  if (!real) throw EditError(kCannotOpen);
-  return real.get();
-}
-
 // Finds and reads the tags of the regular file open as `file->fd`.
 void ReadTags(TagFile* file) {
   file->size = file->status.st_size;
@@ -195,30 +196,45 @@ bool StillNamed(const TagFile& file) {
          SameInode(named, file.status);
 }
 
-TagFile OpenTagFile(const std::string& name) {
+TagFile OpenTagFile(const std::string& name,
+                    std::chrono::milliseconds lock_wait) {
   TagFile file;
+  Locate(name, &file);
   // Another edit may rename a new file over this one while this edit waits
-  // for the lock; then the new file is the one to edit.
+  // for the lock; then the new file is the one to edit, once this one's lock
+  // is let go.
   for (int attempt = 0;; ++attempt) {
-    file = OpenLocked(ResolvedPath(name));
+    file.fd = OpenNamed(file, &file.status);
+    LockExclusively(file.fd.get(), lock_wait);
     if (StillNamed(file)) break;
-    if (attempt == 3) throw EditError(kCannotWrite);
+    file.fd.Reset();
+    if (attempt == 3) throw EditError(kChanged);
   }
+  // What the edit reads is the file as the last editor left it; what it is
+  // is learned before it is opened for writing, which has effects of its own
+  // (an overlay copies the file up).
+  if (fstat(file.fd.get(), &file.status) != 0) throw EditError(kCannotOpen);
   ReadTags(&file);
   if (!HoldsMpegAudio(file.fd.get(), file.audio_begin(), file.audio_end())) {
     throw EditError(kNotMp3);
+  }
+  UniqueFd writer(openat(file.directory.get(), file.name.c_str(),
+                         O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status;
+  if (writer.valid()) {
+    if (fstat(writer.get(), &status) != 0 || !SameInode(status, file.status)) {
+      throw EditError(kChanged);
+    }
+    file.lock = std::move(file.fd);
+    file.fd = std::move(writer);
   }
   return file;
 }
 
 TagFile ReadTagFile(const std::string& name) {
   TagFile file;
-  file.fd = UniqueFd(
-      open(ResolvedPath(name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
-      !S_ISREG(file.status.st_mode)) {
-    throw EditError(kCannotOpen);
-  }
+  Locate(name, &file);
+  file.fd = OpenNamed(file, &file.status);
   ReadTags(&file);
   return file;
 }

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,7 @@ namespace tagedit {
 // never through the name again.
 struct TagFile {
   UniqueFd fd;         // open for reading, and for writing where the caller may
+  UniqueFd lock;       // holds the edit's lock once `fd` is open for writing
   UniqueFd directory;  // the directory that held the file, as a path handle
   std::string name;    // the file's name in `directory`
   struct stat status;  // as opened
@@ -36,11 +38,16 @@ struct TagFile {
   uint64_t audio_end() const { return v1_at; }
 };
 
-// Opens the file `name` refers to, waits (bounded) for an exclusive lock on
-// it and reads its tags; throws EditError when it is not a readable regular
-// file, stays locked, its ID3v2 tag claims more bytes than the file holds, or
-// it holds no MPEG audio.
-TagFile OpenTagFile(const std::string& name);
+// How long an edit waits for another one on the same file to end.
+inline constexpr std::chrono::milliseconds kLockWait{10000};
+
+// Opens the file `name` refers to, waits up to `lock_wait` for an exclusive
+// lock on it and reads its tags; throws EditError when it is not a readable
+// regular file, stays locked, its ID3v2 tag claims more bytes than the file
+// holds, or it holds no MPEG audio. Only then is it opened for writing too,
+// where the caller may.
+TagFile OpenTagFile(const std::string& name,
+                    std::chrono::milliseconds lock_wait = kLockWait);
 
 // Opens the file `name` refers to for reading alone, without a lock, and
 // reads its tags; throws EditError when it is not a readable regular file or

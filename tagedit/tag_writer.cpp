@@ -1,12 +1,21 @@
 #include "tagedit/tag_writer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/falloc.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <vector>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/file_io.h"
@@ -15,6 +24,23 @@
 
 namespace tagedit {
 
+bool FileOps::Write(int fd, uint64_t offset, const std::string& bytes) {
+  return WriteAt(fd, offset, bytes);
+}
+bool FileOps::Sync(int fd) { return fsync(fd) == 0; }
+bool FileOps::Truncate(int fd, uint64_t size) {
+  return ftruncate(fd, size) == 0;
+}
+bool FileOps::Insert(int fd, uint64_t length) {
+  return fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, length) == 0;
+}
+bool FileOps::Collapse(int fd, uint64_t length) {
+  return fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, length) == 0;
+}
+bool FileOps::Rename(int dir, const std::string& from, const std::string& to) {
+  return renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+}
+
 namespace {
 
 // Padding a new or grown tag keeps, so that the next edits fit in place.
@@ -22,6 +48,10 @@ constexpr uint64_t kMinPadding = 1024;
 // From this much audio on, a grown tag gets room inserted in front of the
 // audio instead of a copy of the file, and a shrunk one keeps its room.
 constexpr uint64_t kLargeFile = uint64_t{32} << 20;
+// A temporary file is named this and a random part, and carries this
+// attribute, so that no other file is ever taken for one.
+constexpr char kTempPrefix[] = ".tagwell-";
+constexpr char kTempMark[] = "user.tagwell.temporary";
 
 // Holds off SIGINT, SIGTERM and SIGHUP while the file is between states; one
 // that arrives meanwhile is delivered when the block ends.
@@ -51,85 +81,176 @@ class SignalBlock {
   sigset_t old_;
 };
 
-// Where a rewrite names its new file just before renaming it over the old
-// one, and where the file system cannot make unnamed files; the next edit of
-// the file removes what a crash left there.
-std::string TempName(const TagFile& file) {
-  return "." + file.name + ".tagwell";
+// Whether `fd` still has `size` bytes: a write at the end of a file that grew
+// would land on what another program added.
+bool HasSize(int fd, uint64_t size) {
+  struct stat now;
+  return fstat(fd, &now) == 0 && static_cast<uint64_t>(now.st_size) == size;
 }
 
 // Puts the file back as it was, once its audio is back where it was.
-void PutBack(const TagFile& file) {
+void PutBack(const TagFile& file, FileOps& ops) {
   int fd = file.fd.get();
   std::string zeros;
   for (uint64_t at = 0; at < file.zero_blocks; at += zeros.size()) {
     zeros.assign(std::min<uint64_t>(kChunk, file.zero_blocks - at), '\0');
-    WriteAt(fd, at, zeros);
+    ops.Write(fd, at, zeros);
   }
-  WriteAt(fd, file.zero_blocks, file.v2_tag);
-  WriteAt(fd, file.v1_at, file.v1_tag);
-  (void)ftruncate(fd, file.size);
-  (void)fsync(fd);
+  ops.Write(fd, file.zero_blocks, file.v2_tag);
+  ops.Write(fd, file.v1_at, file.v1_tag);
+  ops.Truncate(fd, file.size);
+  ops.Sync(fd);
 }
 
 // Same-size tags overwrite the old ones.
 void WriteInPlace(const TagFile& file, const std::string& v2,
-                  const std::string& v1) {
+                  const std::string& v1, FileOps& ops) {
   int fd = file.fd.get();
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
   // of room, and then nothing else has changed yet.
-  if (WriteAt(fd, file.v1_at, v1) && WriteAt(fd, 0, v2) && fsync(fd) == 0) {
+  if (file.v1_tag.empty() && !HasSize(fd, file.size)) {
+    throw EditError(kChanged);
+  }
+  if (ops.Write(fd, file.v1_at, v1) && ops.Write(fd, 0, v2) && ops.Sync(fd)) {
     return;
   }
-  PutBack(file);
+  PutBack(file, ops);
   throw EditError(kCannotWrite);
 }
 
 // Makes room for a larger tag by inserting whole blocks at the front of the
-// file, which moves no audio and needs no space for a copy; returns false
-// when the file system cannot, and then nothing has changed.
+// file, which moves no audio, needs no space for a copy and keeps the inode;
+// returns false when the file system cannot, and then nothing has changed.
 bool InsertRoom(const TagFile& file, const std::string& v2,
-                const std::string& v1) {
+                const std::string& v1, FileOps& ops) {
   uint64_t block = file.status.st_blksize;
   // The new tag fits in the room, and the old one becomes its padding: so the
-  // old tag is overwritten only once the new one is complete.
+  // old tag is overwritten only once the new one is complete and synced, and
+  // a power loss never takes both.
   uint64_t room = (v2.size() + kMinPadding + block - 1) / block * block;
-  if (room + file.v2_room() - kV2HeaderSize >= kV2SizeLimit) return false;
-  std::string tag = PadV2(v2, room);
-  tag.replace(6, 4, SyncSafe(room + file.v2_room() - kV2HeaderSize));
+  uint64_t announced = room + file.v2_room() - kV2HeaderSize;
+  if (announced >= kV2SizeLimit) return false;
+  std::string tag = PadV2(v2, room).replace(6, 4, SyncSafe(announced));
   int fd = file.fd.get();
   uint64_t v1_at = file.v1_at + room;
   bool appends_v1 = file.v1_tag.empty();
   SignalBlock signals;
-  if (fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, room) != 0) return false;
-  // Until the tag is written, taking the room out again restores the file;
-  // a crash leaves zero blocks in front of the old tag, which the next edit
-  // takes for tag room.
-  if ((!appends_v1 || WriteAt(fd, v1_at, v1)) && WriteAt(fd, 0, tag)) {
-    bool written = WriteAt(fd, room + file.zero_blocks,
-                           std::string(file.v2_tag.size(), '\0')) &&
-                   (appends_v1 || WriteAt(fd, v1_at, v1)) && fsync(fd) == 0;
-    if (!written) throw EditError(kCannotWrite);
+  if (!ops.Insert(fd, room)) return false;
+  bool grew = false, zeroed = false;
+  auto complete = [&] {
+    if (appends_v1 && (grew = !HasSize(fd, file.size + room))) return false;
+    if ((appends_v1 && !ops.Write(fd, v1_at, v1)) || !ops.Write(fd, 0, tag) ||
+        !ops.Sync(fd)) {
+      return false;
+    }
+    zeroed = true;
+    return ops.Write(fd, room + file.zero_blocks,
+                     std::string(file.v2_tag.size(), '\0')) &&
+           (appends_v1 || ops.Write(fd, v1_at, v1)) && ops.Sync(fd);
+  };
+  if (complete()) return true;
+  // Until the room is taken out again, a crash leaves zero blocks in front
+  // of the old tag, which the next edit takes for tag room.
+  if (zeroed) {
+    ops.Write(fd, room + file.zero_blocks, file.v2_tag);
+    ops.Write(fd, v1_at, file.v1_tag);
+  }
+  if (ops.Collapse(fd, room)) {
+    if (!grew) ops.Truncate(fd, file.size);  // what of the ID3v1 tag got in
+    ops.Sync(fd);
+  }
+  throw EditError(grew ? kChanged : kCannotWrite);
+}
+
+std::vector<std::string> AttributeNames(int fd) {
+  std::string names(65536, '\0');
+  ssize_t length = flistxattr(fd, names.data(), names.size());
+  std::vector<std::string> list;
+  for (ssize_t at = 0; at < length; at += list.back().size() + 1) {
+    list.push_back(names.c_str() + at);
+  }
+  return list;
+}
+
+// Gives `to` what the file system keeps about the file `from` besides its
+// bytes: owner, group, mode, the extended attributes the caller can read
+// (POSIX ACLs among them) and the inode flags; false when any of it cannot
+// be given exactly, which is then no reason to make the file anew.
+bool CarryGuards(int from, const struct stat& status, int to) {
+  if (fchown(to, status.st_uid, status.st_gid) != 0) return false;
+  std::vector<std::string> names = AttributeNames(from);
+  std::string value(65536, '\0');
+  for (const std::string& name : names) {
+    ssize_t length = fgetxattr(from, name.c_str(), value.data(), value.size());
+    if (length < 0 ||
+        fsetxattr(to, name.c_str(), value.data(), length, 0) != 0) {
+      return false;
+    }
+  }
+  // What the new file got and the old one has not, as the directory's
+  // default ACL, goes.
+  for (const std::string& name : AttributeNames(to)) {
+    if (std::find(names.begin(), names.end(), name) == names.end() &&
+        fremovexattr(to, name.c_str()) != 0) {
+      return false;
+    }
+  }
+  // The mode after the owner, whose change clears the set-user-ID bits, and
+  // after the ACL, whose mask it then matches.
+  int old_flags = 0, new_flags = 0;
+  if (fchmod(to, status.st_mode & 07777) != 0) return false;
+  if (ioctl(from, FS_IOC_GETFLAGS, &old_flags) != 0 ||
+      (ioctl(to, FS_IOC_GETFLAGS, &new_flags) == 0 && new_flags == old_flags)) {
     return true;
   }
-  if (fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, room) == 0) {
-    (void)ftruncate(fd, file.size);  // what of the ID3v1 tag got written
-    (void)fsync(fd);
+  return ioctl(to, FS_IOC_SETFLAGS, &old_flags) == 0 &&
+         ioctl(to, FS_IOC_GETFLAGS, &new_flags) == 0 && new_flags == old_flags;
+}
+
+std::string TempName() {
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
+  unsigned char random[12];
+  if (getrandom(random, sizeof random, 0) != sizeof random) return {};
+  std::string name = kTempPrefix;
+  for (unsigned char byte : random) name += kDigits[byte % 32];
+  return name;
+}
+
+// Removes what a killed edit left in the directory `dir`: temporary files
+// that carry tagwell's mark and that no running edit holds locked.
+void RemoveLeftovers(int dir) {
+  struct CloseDir {
+    void operator()(DIR* entries) const { closedir(entries); }
+  };
+  std::unique_ptr<DIR, CloseDir> entries(
+      fdopendir(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  if (!entries) return;
+  while (dirent* entry = readdir(entries.get())) {
+    std::string name = entry->d_name;
+    if (name.compare(0, sizeof kTempPrefix - 1, kTempPrefix) != 0) continue;
+    UniqueFd fd(openat(dir, name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (fd.valid() && fstat(fd.get(), &status) == 0 &&
+        S_ISREG(status.st_mode) &&
+        fgetxattr(fd.get(), kTempMark, nullptr, 0) >= 0 &&
+        flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      unlinkat(dir, name.c_str(), 0);
+    }
   }
-  throw EditError(kCannotWrite);
 }
 
 // Copies all behind the ID3v2 tag to `to` at `offset` through a bounded
 // buffer, so memory does not grow with the file.
 bool CopyAudio(const TagFile& file, int to, uint64_t offset,
-               const SignalBlock& block) {
+               const SignalBlock& block, FileOps& ops) {
   std::string buffer;
   for (uint64_t at = file.audio_begin(); at < file.size;) {
     if (block.Pending()) return false;
     size_t length = std::min<uint64_t>(kChunk, file.size - at);
     if (!ReadAt(file.fd.get(), at, length, &buffer) ||
-        !WriteAt(to, offset, buffer)) {
+        !ops.Write(to, offset, buffer)) {
       return false;
     }
     at += length;
@@ -138,48 +259,71 @@ bool CopyAudio(const TagFile& file, int to, uint64_t offset,
   return true;
 }
 
+// A temporary file in `dir`, locked and marked as tagwell's own so that the
+// next edit can tell a leftover; unnamed until it is complete where the file
+// system can make unnamed files and /proc can name them. Sets `name` to its
+// name, or empty while it has none.
+UniqueFd CreateTemp(int dir, std::string* name) {
+  bool can_name = access("/proc/self/fd", X_OK) == 0;
+  UniqueFd fd(can_name ? openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
+                       : -1);
+  name->clear();
+  for (int attempt = 0; !fd.valid() && attempt < 8; ++attempt) {
+    *name = TempName();
+    fd = UniqueFd(openat(dir, name->c_str(),
+                         O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
+  }
+  if (fd.valid() &&
+      (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
+       (fsetxattr(fd.get(), kTempMark, "", 0, 0) != 0 && errno != ENOTSUP))) {
+    if (!name->empty()) unlinkat(dir, name->c_str(), 0);
+    fd.Reset();
+  }
+  return fd;
+}
+
+// Gives the unnamed file `fd` a temporary name in `dir`.
+bool NameTemp(int fd, int dir, std::string* name) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    *name = TempName();
+    if (linkat(AT_FDCWD, self.c_str(), dir, name->c_str(), AT_SYMLINK_FOLLOW) ==
+        0) {
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  name->clear();
+  return false;
+}
+
 // A complete new file in the old one's directory, renamed over it once it is
 // safely on disk, and only while the name still refers to the old file: at
 // every moment the name holds the old file or the new one.
-void Rewrite(const TagFile& file, const std::string& v2,
-             const std::string& v1) {
+void Rewrite(const TagFile& file, const std::string& v2, const std::string& v1,
+             FileOps& ops) {
   int dir = file.directory.get();
-  std::string temp = TempName(file);
   SignalBlock block;
-  // Unnamed until it is complete, so that a crash leaves nothing behind.
-  mode_t mode = file.status.st_mode & 07777;
-  UniqueFd fd(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-  bool named = !fd.valid();
-  if (named) {
-    fd = UniqueFd(openat(dir, temp.c_str(),
-                         O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
-  }
+  std::string temp;
+  UniqueFd fd = CreateTemp(dir, &temp);
   if (!fd.valid()) throw EditError(kCannotWrite);
-  // Owner before mode: a change of owner clears the set-user-ID bits. Where
-  // the owner may not be given, the new file stays the caller's and only the
-  // group is tried; what cannot be given stays the caller's.
-  if (fchown(fd.get(), file.status.st_uid, file.status.st_gid) != 0) {
-    (void)fchown(fd.get(), geteuid(), file.status.st_gid);
-  }
-  std::string self = "/proc/self/fd/" + std::to_string(fd.get());
   bool written =
-      fchmod(fd.get(), mode) == 0 && WriteAt(fd.get(), 0, v2) &&
-      CopyAudio(file, fd.get(), v2.size(), block) &&
-      WriteAt(fd.get(), v2.size() + file.v1_at - file.audio_begin(), v1) &&
-      fsync(fd.get()) == 0 &&
-      (named || linkat(AT_FDCWD, self.c_str(), dir, temp.c_str(),
-                       AT_SYMLINK_FOLLOW) == 0) &&
-      fd.Reset() && !block.Pending();
+      CarryGuards(file.fd.get(), file.status, fd.get()) &&
+      ops.Write(fd.get(), 0, v2) &&
+      CopyAudio(file, fd.get(), v2.size(), block, ops) &&
+      ops.Write(fd.get(), v2.size() + file.v1_at - file.audio_begin(), v1) &&
+      ops.Sync(fd.get()) && (!temp.empty() || NameTemp(fd.get(), dir, &temp)) &&
+      !block.Pending();
   bool changed = written && !Unchanged(file);
   if (!written || changed || !StillNamed(file) ||
-      renameat(dir, temp.c_str(), dir, file.name.c_str()) != 0) {
-    unlinkat(dir, temp.c_str(), 0);
+      !ops.Rename(dir, temp, file.name)) {
+    if (!temp.empty()) unlinkat(dir, temp.c_str(), 0);
     throw EditError(changed ? kChanged : kCannotWrite);
   }
   // The rename is durable once the directory is; the new file is in place
   // already, so a failure here is no reason to report the edit as failed.
   UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (sync.valid()) fsync(sync.get());
+  if (sync.valid()) ops.Sync(sync.get());
 }
 
 }  // namespace
@@ -198,27 +342,32 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 
 std::string PadV2(const std::string& v2, uint64_t size) {
   if (size == 0) return {};
-  // The header's size field holds 28 bits.
-  if (size - kV2HeaderSize >= kV2SizeLimit) {
-    throw EditError(kCannotWrite);
-  }
+  if (size - kV2HeaderSize >= kV2SizeLimit) throw EditError(kCannotWrite);
   std::string tag = v2 + std::string(size - v2.size(), '\0');
   return tag.replace(6, 4, SyncSafe(size - kV2HeaderSize));
 }
 
-void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1) {
+void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
+               FileOps& ops) {
   // A rename would replace a file the caller may not write all the same.
   if (!file.writable()) throw EditError(kCannotWrite);
   if (!Unchanged(file)) throw EditError(kChanged);
-  unlinkat(file.directory.get(), TempName(file).c_str(), 0);
+  RemoveLeftovers(file.directory.get());
   std::string v2 = RenderV2Tag(tag);
   uint64_t audio_size = file.audio_end() - file.audio_begin();
   uint64_t size = ChooseV2Size(tag.frames.empty() ? 0 : v2.size(),
                                file.v2_room(), audio_size);
+  // A new file would split the names of a file with several.
+  bool linked = file.status.st_nlink > 1;
   if (size == file.v2_room()) {
-    WriteInPlace(file, PadV2(v2, size), v1);
-  } else if (audio_size < kLargeFile || !InsertRoom(file, v2, v1)) {
-    Rewrite(file, PadV2(v2, size), v1);
+    WriteInPlace(file, PadV2(v2, size), v1, ops);
+  } else if ((audio_size >= kLargeFile || linked) &&
+             InsertRoom(file, v2, v1, ops)) {
+    return;
+  } else if (linked) {
+    throw EditError(kCannotWrite);
+  } else {
+    Rewrite(file, PadV2(v2, size), v1, ops);
   }
 }
 

@@ -21,11 +21,30 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
+// The calls that change files, so that a test can make any one of them fail.
+class FileOps {
+ public:
+  virtual ~FileOps() = default;
+  virtual bool Write(int fd, uint64_t offset, const std::string& bytes);
+  virtual bool Sync(int fd);
+  virtual bool Truncate(int fd, uint64_t size);
+  virtual bool Insert(int fd, uint64_t length);    // blocks at the front
+  virtual bool Collapse(int fd, uint64_t length);  // those blocks taken out
+  virtual bool Rename(int dir, const std::string& from, const std::string& to);
+};
+
 // Puts the ID3v2 tag `tag` and the ID3v1 tag `v1` into `file`: in place when
 // the ID3v2 tag keeps its size, into blocks inserted at the front of a large
-// file where the file system can, else by a complete new file renamed over
-// it; throws EditError, and then the file is as it was.
-void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1);
+// or hard-linked file where the file system can, else by a complete new file
+// that carries every guard of the old one, renamed over it; throws EditError,
+// and then the file is as it was.
+void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
+               FileOps& ops);
+inline void WriteTags(const TagFile& file, const V2Tag& tag,
+                      const std::string& v1) {
+  FileOps ops;
+  WriteTags(file, tag, v1, ops);
+}
 
 }  // namespace tagedit
 
