@@ -163,7 +163,8 @@ bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame) {
 }
 
 std::string RenderedData(const Field& field, std::string data) {
-  // FFmpeg rejects a UTF-16 string without one, and with it the comment.
+  // FFmpeg rejects a UTF-16 string without a byte-order mark, and with it the
+  // whole comment.
   if (field.described && data[0] == ID3TE_UTF16 &&
       data.compare(kDescription, 2, "\0\0", 2) == 0) {
     data.insert(kDescription, "\xFF\xFE");

@@ -21,8 +21,8 @@ struct Field {
   void (*check)(const std::string& value);
   // Sets the field from the value as typed; an empty value removes the field.
   void (*apply)(ID3_Tag& tag, const std::string& value);
-  // The frames readers join to its value into one date, which would outlive
-  // a new year: setting the field drops them too.
+  // Frames that readers join to its value into one date (ID3v2.2 and v2.3
+  // ids): setting the field drops them too, or a new year would get an old day.
   const char* joined[4] = {};
 };
 

@@ -83,7 +83,7 @@ kinds = {  # iTunes' v2.2 frames GP1 and MVN stop eyeD3
                        ("COM", b"\0eng\0old"), ("GP1", latin1("Grouping")), ("MVN", latin1("Movement"))) + audio,
     "v2.3 UTF-16, v1.0": tag(3, ("TIT2", utf16("Öld Ω")), ("TPE1", utf16("Ωld")), ("TYER", latin1("1999")),
                              ("TDAT", latin1("0506")), ("TIME", latin1("1200")),
-                             ("COMM", b"\x01eng" + "".encode("utf-16") + b"\0\0" + "old Ω".encode("utf-16")))
+                             ("COMM", b"\x01eng\xFF\xFE\0\0" + "old Ω".encode("utf-16")))
     + audio + v1(LONG),
     "v2.4 UTF-8, v1.1": tag(4, ("TIT2", utf8("Öld Ω")), ("TDRC", utf8("2001-05-06")), ("COMM", utf8("eng\0old")),
                             ("TXXX", utf8("MusicBrainz Album Id\0x"))) + audio + v1("old", 4),
