@@ -62,8 +62,8 @@ def by_ffprobe(path):
     out = subprocess.run(["ffprobe", "-v", "quiet", "-of", "json", "-show_entries", "format_tags", path],
                          capture_output=True, text=True).stdout
     tags = {k.lower(): v for k, v in json.loads(out).get("format", {}).get("tags", {}).items()}
-    keys = ["track", "artist", "album", "title", "date", "genre", "comment"]
-    return {f: tags[k] for f, k in zip(VALUES, keys) if k in tags}
+    return {f: tags[k] for f, k in zip(VALUES, ["track", "artist", "album", "title", "date", "genre", "comment"])
+            if k in tags}
 
 
 def by_eyed3(path):
@@ -75,7 +75,8 @@ def by_eyed3(path):
     return {f: v for f, v in zip(VALUES, got) if v}
 
 
-tmp = tempfile.mkdtemp()
+scratch = tempfile.TemporaryDirectory()  # removed at exit
+tmp = scratch.name
 audio = open(SAMPLE, "rb").read()
 kinds = {  # iTunes' v2.2 frames GP1 and MVN stop eyeD3
     "v2.2 iTunes": tag(2, ("TT2", latin1("Old")), ("TP1", utf16("Öld Ω")), ("TYE", latin1("1999")),
