@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <vector>
 
 #include "tagedit/edit_error.h"
@@ -16,6 +17,9 @@ namespace {
 
 using TextHelper = ID3_Frame* (*)(ID3_Tag*, const char*, bool);
 using RemoveHelper = size_t (*)(ID3_Tag*);
+
+// A comment's description follows its encoding byte and language.
+constexpr size_t kDescription = 4;
 
 // id3lib writes the little-endian byte-order mark but then each code unit high
 // byte first, so the units are handed over swapped to land as the mark says.
@@ -89,7 +93,8 @@ const Field kFields[] = {
      {"TYE", "TYER", "TDRC"},
      false,
      nullptr,
-     ApplyText<ID3_AddYear, ID3_RemoveYears>},
+     ApplyText<ID3_AddYear, ID3_RemoveYears>,
+     {"TDA", "TIM", "TDAT", "TIME"}},
     {"comment",
      {"COM", "COMM", "COMM"},
      true,
@@ -107,7 +112,7 @@ const Field kFields[] = {
 bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
                   std::vector<std::string>* strings) {
   std::string data;
-  size_t text_begin = field.described ? 4 : 1;
+  size_t text_begin = field.described ? kDescription : 1;
   if (!FrameData(tag, frame, &data) || data.size() < text_begin) return false;
   *strings = DecodeFrameStrings(data[0], data.substr(text_begin));
   return true;
@@ -149,6 +154,22 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   return FieldStrings(field, tag, frame, &strings) &&
          (strings.empty() || strings[0].empty() ||
           strings[0] == "ID3v1 Comment");
+}
+
+bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame) {
+  return HoldsField(field, tag, frame) ||
+         std::any_of(std::begin(field.joined), std::end(field.joined),
+                     [&](const char* id) { return id && frame.id == id; });
+}
+
+std::string RenderedData(const Field& field, std::string data) {
+  // FFmpeg rejects a UTF-16 string without a byte-order mark, and with it the
+  // whole comment.
+  if (field.described && data[0] == ID3TE_UTF16 &&
+      data.compare(kDescription, 2, "\0\0", 2) == 0) {
+    data.insert(kDescription, "\xFF\xFE");
+  }
+  return data;
 }
 
 std::vector<std::string> FieldValues(const Field& field, const V2Tag& tag) {

@@ -21,6 +21,9 @@ struct Field {
   void (*check)(const std::string& value);
   // Sets the field from the value as typed; an empty value removes the field.
   void (*apply)(ID3_Tag& tag, const std::string& value);
+  // Frames that readers join to its value into one date (ID3v2.2 and v2.3
+  // ids): setting the field drops them too, or a new year would get an old day.
+  const char* joined[4] = {};
 };
 
 // Every field, in the table's order.
@@ -35,6 +38,14 @@ const Field* FieldOfFrame(const std::string& id);
 // Whether `frame` of `tag` holds `field`, so that setting the field replaces
 // it.
 bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame);
+
+// Whether setting `field` drops `frame` of `tag`: the frames holding it and
+// those joined to it.
+bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame);
+
+// The frame data id3lib rendered for `field`, `data`, with the byte-order mark
+// it leaves off an empty UTF-16 description put in.
+std::string RenderedData(const Field& field, std::string data);
 
 // The values of the first frame of `tag` holding `field` that can be read, in
 // UTF-8 (a comment's text only); none when there is no such frame.

@@ -38,11 +38,15 @@ bool HasTrack(const std::string& v1) {
   return v1[kTrackMark] == 0 && v1[kTrack] != 0;
 }
 
+// The length of a text field in the ID3v1.1 layout: only the comment
+// reaches the track.
+size_t V11Length(const TextSlot& slot) {
+  return std::min(slot.length, kTrackMark - slot.offset);
+}
+
 // The bytes of a text field; an ID3v1.1 comment ends where the track begins.
 std::string SlotBytes(const std::string& v1, const TextSlot& slot) {
-  // Only the comment reaches the track.
-  size_t length = HasTrack(v1) ? std::min(slot.length, kTrackMark - slot.offset)
-                               : slot.length;
+  size_t length = HasTrack(v1) ? V11Length(slot) : slot.length;
   return v1.substr(slot.offset, length);
 }
 
@@ -97,8 +101,10 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
     std::string bytes = frame_text(slot.field, &text)
                             ? Latin1Approximation(text)
                             : SlotBytes(old_v1, slot);
-    v1.replace(slot.offset, std::min(bytes.size(), slot.length), bytes, 0,
-               slot.length);
+    // Always the v1.1 layout: readers take the last bytes of a longer comment
+    // for a track number.
+    v1.replace(slot.offset, std::min(bytes.size(), V11Length(slot)), bytes, 0,
+               V11Length(slot));
   }
   int track = 0;
   if (frame_text("tracknum", &text)) {
@@ -107,10 +113,7 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
   } else if (HasTrack(old_v1)) {  // only a file with an ID3v1 tag gets here
     track = ByteAt(old_v1, kTrack);
   }
-  if (track != 0) {
-    v1[kTrackMark] = 0;
-    v1[kTrack] = static_cast<char>(track);
-  }
+  v1[kTrack] = static_cast<char>(track);
   v1[kGenre] = static_cast<char>(frame_text("genre", &text) ? GenreByte(text)
                                                             : old_v1[kGenre]);
   return v1;

@@ -63,11 +63,12 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {"", {"-set", "title", "\xE6\x97\xA5"}, Frame("TIT2", "\x01\xFF\xFE\xE5\x65"s)},
       {"", {"-set", "title", "\xC3\xBF\xC4\x80\xF4\x8F\xBF\xBF"}, Frame("TIT2", "\x01\xFF\xFE\xFF\0\0\x01\xFF\xDB\xFF\xDF"s)},
       {"", {"-set", "title", "a\xF0\x90\x80\x80"}, Frame("TIT2", "\x01\xFF\xFE" "a\0\x00\xD8\x00\xDC"s)},
-      {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", "\x01XXX\0\0\xFF\xFE\x65\x26"s)},
+      {"", {"-set", "comment", "\xE2\x99\xA5"}, Frame("COMM", "\x01XXX\xFF\xFE\0\0\xFF\xFE\x65\x26"s)},
       {"", {"-set", "title", "A", "-set", "tracknum", "1", "-set", "title", "B", "-set", "tracknum", "2"},
        Text("TIT2", "B") + Text("TRCK", "2")},
       {Id3v2(2, ""), {"-set", "comment", std::string(70000, 'c')}, Frame("COM", "\0XXX\0"s + std::string(70000, 'c'))},
-      {Id3v2(3, Text("TIT2", "x"), 99), {"-set", "title", ""}, "no tag"},  // its last frame gone
+      {Id3v2(3, Text("TDAT", "0506") + Text("TIT2", "x") + Text("TIME", "1200"), 99), {"-set", "title", "", "-set", "year", ""},
+       "no tag"},  // its last frames gone
       // Over 127 bytes, a plain size that misreads as syncsafe.
       {"", {"-set", "title", std::string(300, 'X')}, Text("TIT2", std::string(300, 'X'))},
       {all, {"-set", "title", "", "-set", "tracknum", "", "-set", "comment", "", "-set", "artist", "",
@@ -81,9 +82,9 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
       {tagged, {"-set", "title", "New"}, "", old_v1, Id3v1({"New", "Ann  ", "Alb", "1999", "v1"}, 1, 17)},
       {tagged, {"-set", "album", "A"}, "", "", Id3v1({"Title", "??", "A", "2001", "hi"}, 4, 17)},
       {"", {"-set", "title", "", "-set", "tracknum", "", "-set", "genre", "", "-set", "comment", c31},
-       "", old_v1, Id3v1({"", "Ann  ", "Alb", "1999", std::string(30, 'c')}, 0, 255)},
-      {"", {"-set", "album", std::string(31, 'a'), "-set", "genre", "blues"},
-       "", "", Id3v1({"", "", std::string(30, 'a')}, 0, 0)},
+       "", old_v1, Id3v1({"", "Ann  ", "Alb", "1999", std::string(28, 'c')}, 0, 255)},
+      {"", {"-set", "album", std::string(31, 'a'), "-set", "genre", "blues"}, "", Id3v1({"", "", "", "", std::string(30, 'c')}, 0, 17),
+       Id3v1({"", "", std::string(30, 'a'), "", std::string(28, 'c')}, 0, 0)},  // v1.0 becomes v1.1
       {Id3v2(4, Text("TDRC", "2001-05-06", 4)), {"-set", "title", "T"}, "", "", Id3v1({"T", "", "", "2001"}, 0, 255)},
       // Genres by number or by id3lib's name, in any case and without its
       // trailing blank; 255 for none.
@@ -130,8 +131,10 @@ const std::string kListed =
     "title: " + kTitle + "\nyear: 1989\ncomment: " + kComment + "\n";
 const std::string kPicture = "\0image/png\0\x03\0\x89PNG"s;
 
-// The frames the edits below set, as a tag of version `major` holds them.
-std::string SetFrames(int major, bool unsynchronised) {
+// The frames after the edits below, as a tag of version `major` holds them,
+// in `order`: T, C and Y for the title, comment and year set, '|' for `kept`.
+std::string SetFrames(int major, bool unsynchronised, const std::string& order,
+                      const std::string& kept) {
   const char* ids[] = {"TT2",  "COM",  "TYE",  "TIT2", "COMM",
                        "TYER", "TIT2", "COMM", "TDRC"};
   const char** id = ids + 3 * (major - 2);
@@ -143,9 +146,12 @@ std::string SetFrames(int major, bool unsynchronised) {
     title.insert(2, 1, '\0'), title.insert(title.size() - 1, 1, '\0');
     comment.insert(10, 1, '\0');
   }
-  return Frame(id[0], title, flags, major) +
-         Frame(id[1], comment, flags, major) +
-         Frame(id[2], "\0001989"s, flags, major);
+  const std::string set[] = {Frame(id[0], title, flags, major),
+                             Frame(id[1], comment, flags, major),
+                             Frame(id[2], "\0001989"s, flags, major)};
+  std::string frames;
+  for (char c : order) frames += c == '|' ? kept : set["TCY"s.find(c)];
+  return frames;
 }
 
 const std::string kKept4 = Frame("APIC", kPicture + "\xFF\0\xE0"s, 0x02, 4);
@@ -157,38 +163,39 @@ std::string WithFooter(const std::string& tag) {
 
 struct Kind {
   int major;
-  std::string stored;      // the tag another tagger wrote: without `kept` and
-                           // its header, or whole
-  std::string kept;        // its frames the edits must keep, put in front
-  int flags;               // the header flags written back
-  std::string extended;    // the extended header written back
-  std::string v1;          // the file's ID3v1 tag, or empty
-  std::string listing;     // what --list shows; "*" for the fields set
+  std::string stored;    // the tag another tagger wrote: without `kept` and
+                         // its header, or whole
+  std::string kept;      // its frames the edits must keep, put in front
+  std::string order;     // of the frames after the edits, as SetFrames() takes
+  int flags;             // the header flags written back
+  std::string extended;  // the extended header written back
+  std::string v1;        // the file's ID3v1 tag, or empty
+  std::string listing;   // what --list shows; "*" for the fields set
   std::string front = "";  // the extended header as stored
 };
 
 // clang-format off
 const Kind kKinds[] = {
-    {2, Text("TT2", "Old") + Frame("COM", "\0eng\0old"s) + Text("TYE", "1999"),
+    {2, Text("TT2", "Old") + Frame("COM", "\0eng\0old"s) + Text("TYE", "1999") + Text("TIM", "1200") + Text("TDA", "0506"),
      Frame("PIC", "\0PNG\x03\0\x89PNG"s) + Frame("COM", "\0engiTunNORM\0 00"s) +
          Text("TCP", "1") + Frame("TP1", "\x01\xFF\xFE" "B\0j\0"s) + Text("TAL", "Album") +
          Text("TRK", "3/12") + Text("TCO", "(17)"),
-     0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
+     "|TCY", 0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
     // UTF-16 and UTF-8 text, old id3lib's comment, a comment in French, a
     // sloppy v2.4 year; a malformed comment and a short picture are kept.
-    {3, Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
-         Frame("COMM", "\0fra\0vieux"s) + Text("TDRC", "2001") + Frame("COMM", "\0eng"s),
+    {3, Text("TDAT", "0506") + Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
+         Frame("COMM", "\0fra\0vieux"s) + Text("TDRC", "2001") + Frame("COMM", "\0eng"s) + Text("TIME", "1200"),
      Frame("TPE1", "\x01\xFF\xFE" "B\0j\0\xF6\0\0\0"s) + Frame("TXXX", "\x03" "d\0\xC3\xA9"s) +
          Frame("TALB", "\x01\xFE\xFF\0h\xD8\x3D\xDE\x00"s) + Frame("TCON", "\x01\xFF\0"s) + Frame("TRCK", "\x01\xFF\xFE"s) +
          Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
          Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
-     0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
+     "|YTC", 0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
     // An extended header with a CRC; compressed, encrypted and grouped frames.
     {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020) +
          Frame("COMM", "\0\0\0\x08\x78\x9C\x63\x48\xCD\x4B\x67\xC8\xCF\x49\x01\0\x09\xEB\x02\x7A"s, 0x0080),
      Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
          Frame("COMM", "\x01\0eng\0old"s, 0x0040),
-     0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
+     "Y|TC", 0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
     // v2.4: an extended header with a CRC and restrictions, a sloppy v2.3
     // year, a grouped comment with a data length, UTF-16BE.
     {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
@@ -198,7 +205,7 @@ const Kind kKinds[] = {
          Frame("XZ09", std::string(200, 'p'), 0, 4) +
          Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h\xE0\x00\xD8\x00\xDC"s, 0, 4) +
          Frame("TXXX", "\x03k\0"s + std::string(253, 'v'), 0, 4),
-     0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
+     "T|YC", 0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
      "artist: A / B\nalbum: \xF0\x9F\x98\x80\xEF\xBF\xBD\\nh\xEE\x80\x80\xEF\xBF\xBD\n*genre: R / P\n",
      "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
     // Whole tags. Unsynchronised: v2.3 frame sizes count the bytes before it;
@@ -206,20 +213,20 @@ const Kind kKinds[] = {
     // CRC with all the extended header holds.
     {3, Id3v2(3, Text("TIT2", "Old") + Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s).substr(0, 10) + kPicture +
                      "\xFF\0\xE0\xFF\0\0z\xFF\0"s, 0, 0x80),
-     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), 0, "", "", "*"},
+     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), "YCT|", 0, "", "", "*"},
     {4, WithFooter(Id3v2(4, "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s + Text("TIT2", "Old", 4) + kKept4, 0, 0xD0)),
-     kKept4, 0x80, "", "", "*"},
+     kKept4, "YCT|", 0x80, "", "", "*"},
     // iTunes' plain sizes in v2.4: 300 read as syncsafe lands on a zero
     // inside the picture.
     {4, Text("TIT2", "Old"), Frame("APIC", kPicture + std::string(155, 'p') + '\0' + std::string(127, 'q')) +
-         Text("TPE1", "Kept"), 0, "", "", "artist: Kept\n*"},
+         Text("TPE1", "Kept"), "YC|T", 0, "", "", "artist: Kept\n*"},
     // An extended header flagged but not there, an id with a blank, blanks
     // for padding.
     {4, Id3v2(4, Frame("TYE ", "\0" "1999"s, 0, 4) + Text("TIT2", "Old", 4) + std::string(20, ' '), 0, 0x40),
-     Frame("TYE ", "\0" "1999"s, 0, 4), 0, "", "", "*"},
+     Frame("TYE ", "\0" "1999"s, 0, 4), "YC|T", 0, "", "", "*"},
     // ID3v1 alone: its fields become frames.
-    {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), 0, "",
-     Id3v1({"Old", "Ann", "Alb", "1999", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},
+    {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), "Y|TC", 0, "",
+     Id3v1({"Old", "Ann", "Alb", "", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},
 };
 // clang-format on
 
@@ -237,12 +244,11 @@ TEST(FrameSplice, EditsChangeOnlyTheFramesTheySet) {
     Edit(file, {"-set", "title", kTitle, "-set", "comment", kComment});
     for (int year = 1980; year < 1990; ++year)
       Edit(file, {"-set", "year", std::to_string(year)});
-    // The header's version and flags; the frames set come last, in the order
-    // id3lib renders them, then padding.
+    // The header's version and flags, the frames, then padding.
     std::string bytes = ReadFile(file), padding(V2TagSize(bytes), '\0');
-    std::string body = std::string{char(kind.major), 0, char(kind.flags)} +
-                       kind.extended + kind.kept +
-                       SetFrames(kind.major, kind.flags & 0x80);
+    std::string body =
+        std::string{char(kind.major), 0, char(kind.flags)} + kind.extended +
+        SetFrames(kind.major, kind.flags & 0x80, kind.order, kind.kept);
     EXPECT_EQ(bytes.substr(3, 3) + bytes.substr(10, padding.size() - 10),
               body + padding.substr(body.size() + 7));
     EXPECT_TRUE(AudioOf(bytes) == Mpeg(20));
