@@ -65,31 +65,43 @@ int ListFiles(const tagedit::ArgumentList& args) {
 
 }  // namespace
 
+// Whether all that was printed reached standard output; if not, says so on
+// standard error, for the output of a command is what a script reads.
+bool OutputWritten() {
+  if (std::cout.flush()) return true;
+  std::cerr << "tagwell: cannot write to standard output\n";
+  return false;
+}
+
 int main(int argc, char** argv) {
   tagedit::ArgumentList args(argv, argv + argc);
+  int status = 0;
   if (args.size() <= 1) {
     PrintUsage();
-    return 0;
-  }
-  if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+  } else if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
-    return 0;
-  }
-  if (args.size() > 2 && args[1] == "--list") return ListFiles(args);
-  if (args.size() == 2 && args[1] == "--version") {
+  } else if (args.size() > 2 && args[1] == "--list") {
+    status = ListFiles(args);
+  } else if (args.size() == 2 && args[1] == "--version") {
     std::cout << "tagwell " TAGWELL_VERSION "\n";
+  } else {
+    // A file-size limit would otherwise kill the process mid-write; ignored,
+    // it fails the write, which the edit undoes and reports. An ignored
+    // SIGCHLD, inherited, would leave id3lib's child nothing to wait for.
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGCHLD, SIG_DFL);
+    tagedit::SummaryText summary;
+    try {
+      tagedit::ApplyTagEdits(args, summary);
+    } catch (const std::exception& failure) {
+      std::cout << Message(failure);
+      OutputWritten();
+      return 1;
+    }
+    std::cout << summary;
+    // The file holds the new tags whether or not the summary got out.
+    OutputWritten();
     return 0;
   }
-  // A file-size limit would otherwise kill the process mid-write; ignored,
-  // it fails the write, which the edit undoes and reports.
-  signal(SIGXFSZ, SIG_IGN);
-  tagedit::SummaryText summary;
-  try {
-    tagedit::ApplyTagEdits(args, summary);
-  } catch (const std::exception& failure) {
-    std::cout << Message(failure);
-    return 1;
-  }
-  std::cout << summary;
-  return 0;
+  return OutputWritten() ? status : 1;
 }

@@ -6,7 +6,11 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/falloc.h>
+#include <linux/fs.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -35,6 +39,9 @@ const char kNotMp3[] = "File error. Not an MP3 file.";
 const char kUnsupported[] = "File error. Unsupported ID3v2 tag version.";
 const char kCannotRead[] = "File error. Cannot read the tag.";
 const char kCannotWrite[] = "File error. Cannot write the file.";
+
+const char kLost[] = "tagwell: cannot write to standard output\n";
+void ToFull() { freopen("/dev/full", "w", stdout); }
 
 const std::string kAudio = Mpeg(4);
 const std::string kTagged = Id3v2(3, Text("TIT2", "Old"), 100) + kAudio;
@@ -150,6 +157,16 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody}, {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody},
       {set, kCannotWrite, 1, kAudio, Chmod("song.mp3", 0444), AsNobody},
+      // A new file that could not be given the old one's owner.
+      {set, kCannotWrite, 1, kAudio, nullptr, AsNobody},
+      // An ignored SIGCHLD inherited; no /proc (as root); output lost.
+      {set, set_out, 0, kTagged, nullptr, [] { signal(SIGCHLD, SIG_IGN); }},
+      {set, set_out, 0, kAudio, nullptr, [] {
+         if (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+             umount2("/proc", MNT_DETACH))
+           _exit(126);
+       }},
+      {{"--version"}, "", 1, kTagged, nullptr, ToFull, kLost}, {set, "", 0, kTagged, nullptr, ToFull, kLost},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -206,6 +223,55 @@ struct stat Stat(const std::string& path) {
   struct stat status {};
   lstat(path.c_str(), &status);
   return status;
+}
+
+// What the file system keeps about a file beside its bytes: its mode, owner,
+// extended attributes (its ACL among them) and inode flags.
+std::string Guards(const std::string& path) {
+  struct stat status = Stat(path);
+  std::string names(4096, '\0'), guards, value(4096, '\0');
+  names.resize(
+      std::max<ssize_t>(listxattr(path.c_str(), names.data(), 4096), 0));
+  for (size_t at = 0; at < names.size(); at += strlen(&names[at]) + 1)
+    guards += &names[at] +
+              ("=" + value.substr(0, getxattr(path.c_str(), &names[at],
+                                              value.data(), 4096))) +
+              ";";
+  int flags = 0;
+  tagedit::UniqueFd fd(open(path.c_str(), O_RDONLY));
+  ioctl(fd.get(), FS_IOC_GETFLAGS, &flags);
+  return guards + std::to_string(flags) + ";" + std::to_string(status.st_mode) +
+         ";" + std::to_string(status.st_uid);
+}
+
+// A grown tag on a small file is written to a new inode, which gets every
+// guard of the old one: the ACL with its mask, other attributes, the flags.
+TEST(FileSafety, ANewInodeCarriesEveryGuard) {
+  TempDir dir;
+  const std::string file = dir / "song.mp3";
+  WriteFile(file, kAudio);
+  // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as setfacl
+  // stores it.
+  std::string acl = "\x02\0\0\0"s;
+  const uint32_t entries[][3] = {
+      {1, 6, ~0u}, {2, 6, 65534}, {4, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}};
+  for (auto [tag, perm, id] : entries)
+    acl += std::string{char(tag),      0,
+                       char(perm),     0,
+                       char(id),       char(id >> 8),
+                       char(id >> 16), char(id >> 24)};
+  int nodump = FS_NODUMP_FL;
+  tagedit::UniqueFd fd(open(file.c_str(), O_RDONLY));
+  ASSERT_EQ(setxattr(file.c_str(), "system.posix_acl_access", acl.data(),
+                     acl.size(), 0) |
+                setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
+                ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump),
+            0);
+  const std::string before = Guards(file);
+  const ino_t inode = Stat(file).st_ino;
+  EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
+  EXPECT_NE(Stat(file).st_ino, inode);
+  EXPECT_EQ(Guards(file), before);
 }
 
 // Two editors of one file, through a symbolic link. Untagged, the first

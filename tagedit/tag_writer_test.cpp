@@ -2,11 +2,14 @@
 // choice of size deterministic.
 #include "tagedit/tag_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 
 #include "tagedit/edit_error.h"
 #include "test/support.h"
@@ -33,11 +36,39 @@ TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
   EXPECT_THROW(PadV2(Id3v2(3, "abc"), 10 + (uint64_t{1} << 28)), EditError);
 }
 
+// Fails the call numbered `fail_at` (from 0), as a full disk, a full
+// copy-on-write file system or an I/O error would.
+class FailingOps : public FileOps {
+ public:
+  explicit FailingOps(int fail_at) : left_(fail_at) {}
+  bool failed() const { return left_ < 0; }
+  bool Write(int fd, uint64_t at, const std::string& bytes) override {
+    return Go() && FileOps::Write(fd, at, bytes);
+  }
+  bool Sync(int fd) override { return Go() && FileOps::Sync(fd); }
+  bool Truncate(int fd, uint64_t size) override {
+    return Go() && FileOps::Truncate(fd, size);
+  }
+  bool Insert(int fd, uint64_t size) override {
+    return Go() && FileOps::Insert(fd, size);
+  }
+  bool Collapse(int fd, uint64_t size) override {
+    return Go() && FileOps::Collapse(fd, size);
+  }
+  bool Rename(int dir, const std::string& a, const std::string& b) override {
+    return Go() && FileOps::Rename(dir, a, b);
+  }
+
+ private:
+  bool Go() { return left_-- != 0; }
+  int left_;
+};
+
 // Writes a new tag holding a title into `file`; what that throws, if anything.
-std::string WriteTitle(const TagFile& file) {
+std::string WriteTitle(const TagFile& file, FileOps& ops) {
   V2Tag tag{3, 0, 0, "", {MakeFrame(V2Tag{}, "TIT2", "\0New"s)}};
   try {
-    WriteTags(file, tag, Id3v1({}, 0, 255));
+    WriteTags(file, tag, Id3v1({"New"}, 0, 255), ops);
   } catch (const EditError& error) {
     return error.what();
   }
@@ -79,13 +110,77 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
       symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
               (root / c.swapped).c_str());
     }
-    EXPECT_EQ(WriteTitle(file), c.error) << c.swapped;
+    FileOps ops;
+    EXPECT_EQ(WriteTitle(file, ops), c.error) << c.swapped;
     std::string after = ReadFile(root / c.opened);
     EXPECT_TRUE(c.error.empty()
                     ? Frames(after) == Text("TIT2", "New")
                     : after == c.content + (c.swapped.empty() ? "more" : ""))
         << c.swapped;
     EXPECT_EQ(ReadFile(root / "victim/song.mp3"), "precious") << c.swapped;
+  }
+}
+
+// What opening `name` for an edit throws, if anything.
+std::string OpenError(const std::string& name, std::chrono::milliseconds wait) {
+  try {
+    OpenTagFile(name, wait);
+  } catch (const EditError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// A lock held elsewhere is waited for, then reported. If meanwhile the name
+// was given to a symbolic link, the link is not followed, and the first
+// file's lock is let go before the name is looked at again.
+TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
+  TempDir dir;
+  const std::string name = dir / "song.mp3";
+  WriteFile(name, Mpeg(5));
+  WriteFile(dir / "victim.mp3", Mpeg(5));
+  UniqueFd held(open(name.c_str(), O_RDONLY));
+  flock(held.get(), LOCK_EX);
+  EXPECT_EQ(OpenError(name, std::chrono::milliseconds(50)),
+            "File error. The file is in use by another program.");
+  auto opened = std::async(std::launch::async, [&] {
+    return OpenError(name, std::chrono::seconds(10));
+  });
+  usleep(100000);  // until it waits for the lock
+  rename(name.c_str(), (dir / "moved.mp3").c_str());
+  symlink("victim.mp3", name.c_str());
+  held.Reset();
+  EXPECT_EQ(opened.get(), "File error. Cannot open the file.");
+}
+
+// Whichever call fails, on every path (in place appending or overwriting the
+// ID3v1 tag, room inserted into a file of two names, a new file), the file is
+// byte for byte as it was, or it holds the new tags and the write says so.
+TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
+  const std::string old = Id3v2(3, Text("TPE1", "A")),
+                    v1 = Id3v1({"Old"}, 0, 255);
+  const std::string contents[] = {
+      Id3v2(3, Text("TIT2", "Old"), 2000) + Mpeg(5),
+      Id3v2(3, Text("TIT2", "Old"), 2000) + Mpeg(5) + v1, old + Mpeg(5),
+      old + Mpeg(5) + v1, Mpeg(5)};
+  for (const std::string& content : contents) {
+    bool linked = &content - contents == 2 || &content - contents == 3;
+    for (int fail_at = 0;; ++fail_at) {
+      SCOPED_TRACE(std::to_string(&content - contents) + " " +
+                   std::to_string(fail_at));
+      TempDir dir;
+      WriteFile(dir / "song.mp3", content);
+      if (linked) link((dir / "song.mp3").c_str(), (dir / "other").c_str());
+      FailingOps ops(fail_at);
+      std::string error = WriteTitle(OpenTagFile(dir / "song.mp3"), ops);
+      std::string after = ReadFile(dir / "song.mp3");
+      EXPECT_TRUE(error.empty() ? Frames(after) == Text("TIT2", "New") &&
+                                      after.substr(after.size() - 128) ==
+                                          Id3v1({"New"}, 0, 255)
+                                : after == content);
+      EXPECT_EQ(dir.Entries(), linked ? 2u : 1u);
+      if (!ops.failed()) break;
+    }
   }
 }
 
