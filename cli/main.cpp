@@ -1,5 +1,7 @@
 #include <signal.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -9,6 +11,9 @@
 #include "tagedit/tag_list.h"
 
 namespace {
+
+// How long a batch runs before it shows how far it is.
+constexpr auto kProgressAfter = std::chrono::seconds(1);
 
 void PrintUsage() {
   std::cout << "Usage: tagwell <mp3 filename> -set <fieldname> <value> "
@@ -65,6 +70,38 @@ int ListFiles(const tagedit::ArgumentList& args) {
 
 }  // namespace
 
+// Edits every file named after "--each" and its groups, printing each file's
+// summary, or its failure on standard error, as it is done; while a long batch
+// runs, a line on a terminal's standard error says how far it is.
+int EditEach(const tagedit::ArgumentList& args) {
+  bool terminal = isatty(STDERR_FILENO);
+  auto start = std::chrono::steady_clock::now();
+  bool progress = false;
+  int status = 0;
+  tagedit::ApplyTagEditsToEach(args, [&](const tagedit::EachResult& result) {
+    if (progress) std::cerr << "\r\033[K";
+    if (result.failure) {
+      status = 1;
+      try {
+        std::rethrow_exception(result.failure);
+      } catch (const std::exception& failure) {
+        std::cerr << "tagwell: " << result.name << ": " << Message(failure)
+                  << "\n";
+      }
+    } else {
+      std::cout << result.summary;
+    }
+    progress = terminal && result.done < result.total &&
+               std::chrono::steady_clock::now() - start > kProgressAfter;
+    if (progress) {
+      std::cout.flush();
+      std::cerr << "tagwell: " << result.done << " of " << result.total
+                << " files" << std::flush;
+    }
+  });
+  return status;
+}
+
 // Whether all that was printed reached standard output; if not, says so on
 // standard error, for the output of a command is what a script reads.
 bool OutputWritten() {
@@ -92,6 +129,11 @@ int main(int argc, char** argv) {
     signal(SIGCHLD, SIG_DFL);
     tagedit::SummaryText summary;
     try {
+      if (args[1] == "--each") {
+        status = EditEach(args);
+        OutputWritten();
+        return status;
+      }
       tagedit::ApplyTagEdits(args, summary);
     } catch (const std::exception& failure) {
       std::cout << Message(failure);

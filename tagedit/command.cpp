@@ -15,26 +15,50 @@ constexpr char kUnknownField[] =
 
 }  // namespace
 
+namespace {
+
+// Reads the group at `keyword` of `args` into `edits`; throws EditError for
+// a fault. The grammar is positional: a word's place alone makes it a
+// keyword, a field name or a value, so a value may well read "-set".
+void ParseGroup(const ArgumentList& args, size_t keyword,
+                std::vector<FieldEdit>* edits) {
+  if (keyword >= args.size()) throw EditError(kNotEnoughArguments);
+  if (args[keyword] != "-set") throw EditError(kSetNotFound);
+  if (keyword + 1 >= args.size()) throw EditError(kNotEnoughArguments);
+  const Field* field = FindField(args[keyword + 1]);
+  if (field == nullptr) throw EditError(kUnknownField);
+  if (keyword + 2 >= args.size()) throw EditError(kNotEnoughArguments);
+  const std::string& value = args[keyword + 2];
+  if (field->check != nullptr) field->check(value);
+  edits->push_back({field, value});
+}
+
+}  // namespace
+
 EditCommand ParseCommand(const ArgumentList& args) {
   if (args.size() <= 2) throw EditError(kNotEnoughArguments);
-  EditCommand command{args[1], {}};
-  // The grammar is positional: a word's place alone makes it a keyword, a
-  // field name or a value, so a value may well read "-set".
+  EditCommand command{{args[1]}, {}};
   for (size_t keyword = 2; keyword < args.size(); keyword += 3) {
-    if (args[keyword] != "-set") throw EditError(kSetNotFound);
-    if (keyword + 1 >= args.size()) throw EditError(kNotEnoughArguments);
-    const Field* field = FindField(args[keyword + 1]);
-    if (field == nullptr) throw EditError(kUnknownField);
-    if (keyword + 2 >= args.size()) throw EditError(kNotEnoughArguments);
-    const std::string& value = args[keyword + 2];
-    if (field->check != nullptr) field->check(value);
-    command.edits.push_back({field, value});
+    ParseGroup(args, keyword, &command.edits);
   }
   return command;
 }
 
-SummaryText Summarize(const EditCommand& command) {
-  SummaryText summary = "For MP3 File: " + command.file_name + "\r\n";
+EditCommand ParseEachCommand(const ArgumentList& args) {
+  EditCommand command;
+  size_t word = 2;
+  do {
+    ParseGroup(args, word, &command.edits);
+    word += 3;
+  } while (word < args.size() && args[word] == "-set");
+  if (word < args.size() && args[word] == "--") ++word;
+  if (word >= args.size()) throw EditError(kNotEnoughArguments);
+  command.file_names.assign(args.begin() + word, args.end());
+  return command;
+}
+
+SummaryText Summarize(const EditCommand& command, const std::string& name) {
+  SummaryText summary = "For MP3 File: " + name + "\r\n";
   for (const FieldEdit& edit : command.edits) {
     summary +=
         "- Set " + std::string(edit.field->name) + " to " + edit.value + "\r\n";

@@ -23,16 +23,21 @@ struct FieldEdit {
 
 // A command whose grammar and values have all been accepted.
 struct EditCommand {
-  std::string file_name;         // as typed
-  std::vector<FieldEdit> edits;  // in command-line order
+  std::vector<std::string> file_names;  // as typed
+  std::vector<FieldEdit> edits;         // in command-line order
 };
 
-// Checks the grammar and every value of `args` (at least two words); throws
-// EditError with the message of the first fault.
+// Checks the grammar and every value of `args`, a file name and its groups
+// (at least two words); throws EditError with the message of the first fault.
 EditCommand ParseCommand(const ArgumentList& args);
 
-// The text reporting that every group of `command` was applied.
-SummaryText Summarize(const EditCommand& command);
+// Checks `args`, "--each", its groups, an optional "--" and the files, as
+// ParseCommand does; throws EditError when there is no file.
+EditCommand ParseEachCommand(const ArgumentList& args);
+
+// The text reporting that every group of `command` was applied to the file
+// `name`.
+SummaryText Summarize(const EditCommand& command, const std::string& name);
 
 }  // namespace tagedit
 

@@ -1,6 +1,9 @@
 #include "tagedit/tag_edit.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <exception>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
@@ -55,29 +58,139 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
   tag->frames = std::move(frames);
 }
 
+// Defers the syncs that make files durable, so that one sync of each file
+// system makes a whole window of a batch durable at once.
+class BatchOps : public FileOps {
+ public:
+  bool Sync(int) override { return true; }
+};
+
+// How many files a batch edits before it makes them durable: each holds its
+// lock, and a new file waiting to be renamed in, until then.
+constexpr size_t kWindow = 64;
+
+// The frames id3lib renders for a command's groups: once, when first needed.
+class Rendering {
+ public:
+  explicit Rendering(const std::vector<FieldEdit>& edits) : edits_(edits) {}
+  const std::string& frames() {
+    if (!rendered_) {
+      frames_ = RenderFrames(edits_);
+      rendered_ = true;
+    }
+    return frames_;
+  }
+
+ private:
+  const std::vector<FieldEdit>& edits_;
+  bool rendered_ = false;
+  std::string frames_;
+};
+
+// Edits the file `name` with `edits`; returns it open and locked, as a batch
+// needs it until it is durable.
+TagFile EditFile(const std::string& name, const std::vector<FieldEdit>& edits,
+                 Rendering& rendering, FileOps& ops, NewFile* pending) {
+  TagFile file = OpenTagFile(name);
+  bool tagged = !file.v2_tag.empty() || !file.v1_tag.empty();
+  V2Tag tag = !file.v2_tag.empty() ? ParseV2Tag(file.v2_tag) : V2Tag{};
+  std::vector<FieldEdit> all = edits;
+  std::string rendered = rendering.frames();
+  // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too,
+  // those the command does not set.
+  if (file.v2_tag.empty() && !file.v1_tag.empty()) {
+    std::vector<FieldEdit> kept;
+    for (const FieldEdit& v1_field : V1Edits(file.v1_tag)) {
+      if (std::none_of(edits.begin(), edits.end(), [&](const FieldEdit& e) {
+            return e.field == v1_field.field;
+          })) {
+        kept.push_back(v1_field);
+      }
+    }
+    all.insert(all.begin(), kept.begin(), kept.end());
+    if (!kept.empty()) rendered = RenderFrames(kept) + rendered;
+  }
+  SpliceFrames(all, rendered, &tag);
+  std::vector<const Field*> set;
+  for (const FieldEdit& edit : edits) set.push_back(edit.field);
+  // Removing what a file without tags does not hold changes nothing.
+  if (tagged || !tag.frames.empty()) {
+    WriteTags(file, tag, BuildV1(tag, set, file.v1_tag), ops, pending);
+  }
+  return file;
+}
+
+// Makes every edited file of `files` durable with one sync of each file
+// system; where that fails, syncs each file alone to tell which failed.
+void SyncAll(const std::vector<TagFile>& files,
+             std::vector<std::exception_ptr>* failures) {
+  std::vector<dev_t> synced;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const TagFile& file = files[i];
+    if ((*failures)[i] ||
+        std::count(synced.begin(), synced.end(), file.status.st_dev) > 0) {
+      continue;
+    }
+    synced.push_back(file.status.st_dev);
+    if (syncfs(file.fd.get()) == 0) continue;
+    for (size_t j = i; j < files.size(); ++j) {
+      if (!(*failures)[j] && files[j].status.st_dev == file.status.st_dev &&
+          fsync(files[j].fd.get()) != 0) {
+        (*failures)[j] = std::make_exception_ptr(EditError(kCannotWrite));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // Every word is checked before the file is opened, so a wrong command is
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
-  TagFile file = OpenTagFile(command.file_name);
-  bool tagged = !file.v2_tag.empty() || !file.v1_tag.empty();
-  V2Tag tag = !file.v2_tag.empty() ? ParseV2Tag(file.v2_tag) : V2Tag{};
-  std::vector<FieldEdit> edits = command.edits;
-  // A file with an ID3v1 tag alone gets an ID3v2 tag holding its fields too.
-  if (file.v2_tag.empty() && !file.v1_tag.empty()) {
-    std::vector<FieldEdit> v1_fields = V1Edits(file.v1_tag);
-    edits.insert(edits.begin(), v1_fields.begin(), v1_fields.end());
+  Rendering rendering(command.edits);
+  FileOps ops;
+  EditFile(command.file_names[0], command.edits, rendering, ops, nullptr);
+  summary = Summarize(command, command.file_names[0]);
+}
+
+void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
+  EditCommand command = ParseEachCommand(args);
+  const std::vector<std::string>& names = command.file_names;
+  Rendering rendering(command.edits);
+  BatchOps ops;
+  for (size_t begin = 0; begin < names.size(); begin += kWindow) {
+    size_t count = std::min(names.size() - begin, kWindow);
+    std::vector<TagFile> files(count);
+    std::vector<NewFile> pending(count);
+    std::vector<std::exception_ptr> failures(count);
+    for (size_t i = 0; i < count; ++i) {
+      try {
+        files[i] = EditFile(names[begin + i], command.edits, rendering, ops,
+                            &pending[i]);
+      } catch (...) {
+        failures[i] = std::current_exception();
+      }
+      // Memory stays that of one tag, however many files the window holds.
+      std::string().swap(files[i].v2_tag);
+    }
+    // The new files are synced before they are renamed in, and the renames
+    // after.
+    SyncAll(files, &failures);
+    for (size_t i = 0; i < count; ++i) {
+      if (failures[i] || !pending[i].fd.valid()) continue;
+      try {
+        ReplaceWith(files[i], &pending[i], ops);
+      } catch (...) {
+        failures[i] = std::current_exception();
+      }
+    }
+    SyncAll(files, &failures);
+    for (size_t i = 0; i < count; ++i) {
+      report({names[begin + i], Summarize(command, names[begin + i]),
+              failures[i], begin + i + 1, names.size()});
+    }
   }
-  SpliceFrames(edits, RenderFrames(edits), &tag);
-  std::vector<const Field*> set;
-  for (const FieldEdit& edit : command.edits) set.push_back(edit.field);
-  // Removing what a file without tags does not hold changes nothing.
-  if (tagged || !tag.frames.empty()) {
-    WriteTags(file, tag, BuildV1(tag, set, file.v1_tag));
-  }
-  summary = Summarize(command);
 }
 
 }  // namespace tagedit

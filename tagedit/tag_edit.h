@@ -1,6 +1,10 @@
 #ifndef TAGEDIT_TAG_EDIT_H_
 #define TAGEDIT_TAG_EDIT_H_
 
+#include <exception>
+#include <functional>
+#include <string>
+
 #include "tagedit/command.h"
 
 namespace tagedit {
@@ -9,6 +13,22 @@ namespace tagedit {
 // fills `summary`; throws an std::exception whose what() is the message to
 // show, and then has written nothing.
 void ApplyTagEdits(const ArgumentList& args, SummaryText& summary);
+
+// How one file of a batch ended: its summary, or the failure that left it as
+// it was.
+struct EachResult {
+  const std::string& name;
+  SummaryText summary;
+  std::exception_ptr failure;
+  size_t done, total;  // files, this one included
+};
+using EachReport = std::function<void(const EachResult&)>;
+
+// Applies the groups of `args` ("--each", groups, files) to every file in
+// turn, each with every guarantee of a single edit; `report` hears of each
+// in order once it is durable or has failed. Throws EditError for a wrong
+// command, and then has touched no file.
+void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report);
 
 }  // namespace tagedit
 

@@ -28,6 +28,7 @@ bool FileOps::Write(int fd, uint64_t offset, const std::string& bytes) {
   return WriteAt(fd, offset, bytes);
 }
 bool FileOps::Sync(int fd) { return fsync(fd) == 0; }
+bool FileOps::Flush(int fd) { return fsync(fd) == 0; }
 bool FileOps::Truncate(int fd, uint64_t size) {
   return ftruncate(fd, size) == 0;
 }
@@ -141,7 +142,7 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   auto complete = [&] {
     if (appends_v1 && (grew = !HasSize(fd, file.size + room))) return false;
     if ((appends_v1 && !ops.Write(fd, v1_at, v1)) || !ops.Write(fd, 0, tag) ||
-        !ops.Sync(fd)) {
+        !ops.Flush(fd)) {
       return false;
     }
     zeroed = true;
@@ -297,33 +298,31 @@ bool NameTemp(int fd, int dir, std::string* name) {
   return false;
 }
 
-// A complete new file in the old one's directory, renamed over it once it is
-// safely on disk, and only while the name still refers to the old file: at
-// every moment the name holds the old file or the new one.
+// A complete new file in the old one's directory, named, and synced unless
+// it is left `pending`.
 void Rewrite(const TagFile& file, const std::string& v2, const std::string& v1,
-             FileOps& ops) {
+             FileOps& ops, NewFile* pending) {
   int dir = file.directory.get();
   SignalBlock block;
-  std::string temp;
-  UniqueFd fd = CreateTemp(dir, &temp);
-  if (!fd.valid()) throw EditError(kCannotWrite);
+  NewFile temp;
+  temp.fd = CreateTemp(dir, &temp.name);
+  if (!temp.fd.valid()) throw EditError(kCannotWrite);
+  int fd = temp.fd.get();
   bool written =
-      CarryGuards(file.fd.get(), file.status, fd.get()) &&
-      ops.Write(fd.get(), 0, v2) &&
-      CopyAudio(file, fd.get(), v2.size(), block, ops) &&
-      ops.Write(fd.get(), v2.size() + file.v1_at - file.audio_begin(), v1) &&
-      ops.Sync(fd.get()) && (!temp.empty() || NameTemp(fd.get(), dir, &temp)) &&
-      !block.Pending();
-  bool changed = written && !Unchanged(file);
-  if (!written || changed || !StillNamed(file) ||
-      !ops.Rename(dir, temp, file.name)) {
-    if (!temp.empty()) unlinkat(dir, temp.c_str(), 0);
-    throw EditError(changed ? kChanged : kCannotWrite);
+      CarryGuards(file.fd.get(), file.status, fd) && ops.Write(fd, 0, v2) &&
+      CopyAudio(file, fd, v2.size(), block, ops) &&
+      ops.Write(fd, v2.size() + file.v1_at - file.audio_begin(), v1) &&
+      (pending != nullptr || ops.Flush(fd)) &&
+      (!temp.name.empty() || NameTemp(fd, dir, &temp.name)) && !block.Pending();
+  if (!written) {
+    if (!temp.name.empty()) unlinkat(dir, temp.name.c_str(), 0);
+    throw EditError(kCannotWrite);
   }
-  // The rename is durable once the directory is; the new file is in place
-  // already, so a failure here is no reason to report the edit as failed.
-  UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (sync.valid()) ops.Sync(sync.get());
+  if (pending != nullptr) {
+    *pending = std::move(temp);
+  } else {
+    ReplaceWith(file, &temp, ops);
+  }
 }
 
 }  // namespace
@@ -347,8 +346,24 @@ std::string PadV2(const std::string& v2, uint64_t size) {
   return tag.replace(6, 4, SyncSafe(size - kV2HeaderSize));
 }
 
+void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops) {
+  int dir = file.directory.get();
+  // At every moment the name holds the old file or the new one, and only
+  // the new one if the old was what the edit read.
+  bool changed = !Unchanged(file);
+  if (changed || !StillNamed(file) ||
+      !ops.Rename(dir, pending->name, file.name)) {
+    unlinkat(dir, pending->name.c_str(), 0);
+    throw EditError(changed ? kChanged : kCannotWrite);
+  }
+  // The rename is durable once the directory is; the new file is in place
+  // already, so a failure here is no reason to report the edit as failed.
+  UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (sync.valid()) ops.Sync(sync.get());
+}
+
 void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
-               FileOps& ops) {
+               FileOps& ops, NewFile* pending) {
   // A rename would replace a file the caller may not write all the same.
   if (!file.writable()) throw EditError(kCannotWrite);
   if (!Unchanged(file)) throw EditError(kChanged);
@@ -367,7 +382,7 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
   } else if (linked) {
     throw EditError(kCannotWrite);
   } else {
-    Rewrite(file, PadV2(v2, size), v1, ops);
+    Rewrite(file, PadV2(v2, size), v1, ops, pending);
   }
 }
 

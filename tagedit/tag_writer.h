@@ -26,20 +26,33 @@ class FileOps {
  public:
   virtual ~FileOps() = default;
   virtual bool Write(int fd, uint64_t offset, const std::string& bytes);
-  virtual bool Sync(int fd);
+  virtual bool Sync(int fd);   // makes the file durable; a batch defers it
+  virtual bool Flush(int fd);  // orders writes: never deferred
   virtual bool Truncate(int fd, uint64_t size);
   virtual bool Insert(int fd, uint64_t length);    // blocks at the front
   virtual bool Collapse(int fd, uint64_t length);  // those blocks taken out
   virtual bool Rename(int dir, const std::string& from, const std::string& to);
 };
 
+// A complete new file, named beside the old one and waiting to replace it.
+struct NewFile {
+  UniqueFd fd;
+  std::string name;
+};
+
 // Puts the ID3v2 tag `tag` and the ID3v1 tag `v1` into `file`: in place when
 // the ID3v2 tag keeps its size, into blocks inserted at the front of a large
 // or hard-linked file where the file system can, else by a complete new file
 // that carries every guard of the old one, renamed over it; throws EditError,
-// and then the file is as it was.
+// and then the file is as it was. Given `pending`, a new file is left there,
+// not yet synced nor renamed, for ReplaceWith.
 void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
-               FileOps& ops);
+               FileOps& ops, NewFile* pending = nullptr);
+
+// Renames the new file `pending`, synced by the caller, over `file`, if the
+// name still refers to it and it is unchanged; throws EditError and removes
+// the new file otherwise.
+void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops);
 inline void WriteTags(const TagFile& file, const V2Tag& tag,
                       const std::string& v1) {
   FileOps ops;

@@ -46,6 +46,7 @@ class FailingOps : public FileOps {
     return Go() && FileOps::Write(fd, at, bytes);
   }
   bool Sync(int fd) override { return Go() && FileOps::Sync(fd); }
+  bool Flush(int fd) override { return Go() && FileOps::Flush(fd); }
   bool Truncate(int fd, uint64_t size) override {
     return Go() && FileOps::Truncate(fd, size);
   }
