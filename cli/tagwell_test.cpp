@@ -98,6 +98,13 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       // Without a track, the comment has all 30 bytes.
       {{"--list", "@"}, "comment: " + std::string(30, 'c') + "\n", 0,
        kAudio + Id3v1({"", "", "", "", std::string(30, 'c')}, 0, 255)},
+      // Many files: each summary in turn, a failure on standard error, the
+      // same file twice, "--" before the files; no file, a wrong group: none
+      // touched.
+      {{"--each", "-set", "title", "T", "@", "@.none", "@"}, std::string(set_out) + set_out, 1, kTagged,
+       nullptr, nullptr, "tagwell: @.none: File error. Cannot open the file.\n"},
+      {{"--each", "-set", "title", "T", "--", "@"}, set_out, 0}, {{"--each", "-set", "title", "T", "--"}, kNotEnough, 1},
+      {{"--each", "-set", "title", "T", "-set", "titel", "x", "@"}, kUnknown, 1}, {{"--each", "@"}, kNoSet, 1},
       {{"--list"}, kNotEnough, 1}, {{"@"}, kNotEnough, 1}, {{"--help", "-set"}, kNotEnough, 1},
       {{"@", "title"}, kNoSet, 1}, {{"@", "-SET", "title", "x"}, kNoSet, 1},
       {{"@", "-set"}, kNotEnough, 1}, {{"@", "-set", "bogus"}, kUnknown, 1},
@@ -188,8 +195,10 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     chmod(file.c_str(), 0666);
     EXPECT_EQ(dir.Entries(), before);
     std::string after = ReadFile(file);
-    EXPECT_TRUE(c.status == 0 ? AudioOf(after) == AudioOf(c.content)
-                              : after == c.content);
+    bool edited =
+        c.status == 0 || result.out.find("For MP3") != std::string::npos;
+    EXPECT_TRUE(edited ? AudioOf(after) == AudioOf(c.content)
+                       : after == c.content);
   }
 }
 

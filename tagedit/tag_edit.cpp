@@ -1,5 +1,6 @@
 #include "tagedit/tag_edit.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,25 +160,15 @@ void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
   const std::vector<std::string>& names = command.file_names;
   Rendering rendering(command.edits);
   BatchOps ops;
-  for (size_t begin = 0; begin < names.size(); begin += kWindow) {
-    size_t count = std::min(names.size() - begin, kWindow);
-    std::vector<TagFile> files(count);
-    std::vector<NewFile> pending(count);
-    std::vector<std::exception_ptr> failures(count);
-    for (size_t i = 0; i < count; ++i) {
-      try {
-        files[i] = EditFile(names[begin + i], command.edits, rendering, ops,
-                            &pending[i]);
-      } catch (...) {
-        failures[i] = std::current_exception();
-      }
-      // Memory stays that of one tag, however many files the window holds.
-      std::string().swap(files[i].v2_tag);
-    }
+  std::vector<TagFile> files;
+  std::vector<NewFile> pending;
+  std::vector<std::exception_ptr> failures;
+  size_t done = 0;
+  auto commit = [&] {
     // The new files are synced before they are renamed in, and the renames
     // after.
     SyncAll(files, &failures);
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < files.size(); ++i) {
       if (failures[i] || !pending[i].fd.valid()) continue;
       try {
         ReplaceWith(files[i], &pending[i], ops);
@@ -186,11 +177,39 @@ void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
       }
     }
     SyncAll(files, &failures);
-    for (size_t i = 0; i < count; ++i) {
-      report({names[begin + i], Summarize(command, names[begin + i]),
-              failures[i], begin + i + 1, names.size()});
+    for (size_t i = 0; i < files.size(); ++i, ++done) {
+      report({names[done], Summarize(command, names[done]), failures[i],
+              done + 1, names.size()});
     }
+    files.clear();
+    pending.clear();
+    failures.clear();
+  };
+  for (const std::string& name : names) {
+    // A file named again waits until its first edit is done and lets go of
+    // its lock; so every name of it gets the same values, in order.
+    struct stat named;
+    if (files.size() == kWindow ||
+        (stat(name.c_str(), &named) == 0 &&
+         std::any_of(files.begin(), files.end(), [&](const TagFile& file) {
+           return file.status.st_dev == named.st_dev &&
+                  file.status.st_ino == named.st_ino;
+         }))) {
+      commit();
+    }
+    files.emplace_back();
+    pending.emplace_back();
+    failures.emplace_back();
+    try {
+      files.back() =
+          EditFile(name, command.edits, rendering, ops, &pending.back());
+    } catch (...) {
+      failures.back() = std::current_exception();
+    }
+    // Memory stays that of one tag, however many files the window holds.
+    std::string().swap(files.back().v2_tag);
   }
+  commit();
 }
 
 }  // namespace tagedit
