@@ -189,9 +189,10 @@ bool Unchanged(const TagFile& file) {
          now.st_mtim.tv_nsec == file.status.st_mtim.tv_nsec;
 }
 
-bool StillNamed(const TagFile& file) {
+bool StillNamed(const TagFile& file, const std::string& name) {
   struct stat named;
-  return fstatat(file.directory.get(), file.name.c_str(), &named,
+  return fstatat(file.directory.get(),
+                 (name.empty() ? file.name : name).c_str(), &named,
                  AT_SYMLINK_NOFOLLOW) == 0 &&
          SameInode(named, file.status);
 }

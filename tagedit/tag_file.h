@@ -57,8 +57,8 @@ TagFile ReadTagFile(const std::string& name);
 // Whether `file` still has the size and modification time it was read with.
 bool Unchanged(const TagFile& file);
 
-// Whether the name of `file` in its directory still refers to it.
-bool StillNamed(const TagFile& file);
+// Whether the name of `file` in its directory, or `name` there, refers to it.
+bool StillNamed(const TagFile& file, const std::string& name = "");
 
 }  // namespace tagedit
 

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "tagedit/edit_error.h"
@@ -40,6 +42,9 @@ bool FileOps::Collapse(int fd, uint64_t length) {
 }
 bool FileOps::Rename(int dir, const std::string& from, const std::string& to) {
   return renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+}
+bool FileOps::Exchange(int dir, const std::string& a, const std::string& b) {
+  return renameat2(dir, a.c_str(), dir, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
 namespace {
@@ -103,6 +108,14 @@ void PutBack(const TagFile& file, FileOps& ops) {
   ops.Sync(fd);
 }
 
+// Appends the ID3v1 tag `v1` at `at`, the end of the file. The file grows
+// by zeros first, in one step, so that a kill in the middle of the write
+// leaves a tag that starts "TAG", which the next edit takes for one and
+// completes, never a stump of one that it would take for audio.
+bool AppendV1(int fd, uint64_t at, const std::string& v1, FileOps& ops) {
+  return ops.Truncate(fd, at + v1.size()) && ops.Write(fd, at, v1);
+}
+
 // Same-size tags overwrite the old ones.
 void WriteInPlace(const TagFile& file, const std::string& v2,
                   const std::string& v1, FileOps& ops) {
@@ -113,7 +126,9 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
   if (file.v1_tag.empty() && !HasSize(fd, file.size)) {
     throw EditError(kChanged);
   }
-  if (ops.Write(fd, file.v1_at, v1) && ops.Write(fd, 0, v2) && ops.Sync(fd)) {
+  bool v1_written = file.v1_tag.empty() ? AppendV1(fd, file.v1_at, v1, ops)
+                                        : ops.Write(fd, file.v1_at, v1);
+  if (v1_written && ops.Write(fd, 0, v2) && ops.Sync(fd)) {
     return;
   }
   PutBack(file, ops);
@@ -141,8 +156,8 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   bool grew = false, zeroed = false;
   auto complete = [&] {
     if (appends_v1 && (grew = !HasSize(fd, file.size + room))) return false;
-    if ((appends_v1 && !ops.Write(fd, v1_at, v1)) || !ops.Write(fd, 0, tag) ||
-        !ops.Flush(fd)) {
+    if ((appends_v1 && !AppendV1(fd, v1_at, v1, ops)) ||
+        !ops.Write(fd, 0, tag) || !ops.Flush(fd)) {
       return false;
     }
     zeroed = true;
@@ -219,8 +234,15 @@ std::string TempName() {
 }
 
 // Removes what a killed edit left in the directory `dir`: temporary files
-// that carry tagwell's mark and that no running edit holds locked.
+// that carry tagwell's mark and that no running edit holds locked. Once a
+// run is enough: a batch of files in one folder reads it once.
 void RemoveLeftovers(int dir) {
+  static std::set<std::pair<dev_t, ino_t>> cleaned;
+  struct stat status;
+  if (fstat(dir, &status) != 0 ||
+      !cleaned.insert({status.st_dev, status.st_ino}).second) {
+    return;
+  }
   struct CloseDir {
     void operator()(DIR* entries) const { closedir(entries); }
   };
@@ -351,11 +373,20 @@ void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops) {
   // At every moment the name holds the old file or the new one, and only
   // the new one if the old was what the edit read.
   bool changed = !Unchanged(file);
-  if (changed || !StillNamed(file) ||
-      !ops.Rename(dir, pending->name, file.name)) {
+  if (!changed && StillNamed(file) &&
+      ops.Exchange(dir, pending->name, file.name)) {
+    // The names are exchanged, not one renamed over the other, so that what
+    // the name held a moment ago is at hand: the file read, which goes, or
+    // one put there since the check, which goes back.
+    changed = !StillNamed(file, pending->name);
+    if (changed) ops.Exchange(dir, pending->name, file.name);
+  } else if (changed || !StillNamed(file) ||
+             !ops.Rename(dir, pending->name, file.name)) {
     unlinkat(dir, pending->name.c_str(), 0);
     throw EditError(changed ? kChanged : kCannotWrite);
   }
+  unlinkat(dir, pending->name.c_str(), 0);
+  if (changed) throw EditError(kChanged);
   // The rename is durable once the directory is; the new file is in place
   // already, so a failure here is no reason to report the edit as failed.
   UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));

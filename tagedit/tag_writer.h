@@ -32,6 +32,7 @@ class FileOps {
   virtual bool Insert(int fd, uint64_t length);    // blocks at the front
   virtual bool Collapse(int fd, uint64_t length);  // those blocks taken out
   virtual bool Rename(int dir, const std::string& from, const std::string& to);
+  virtual bool Exchange(int dir, const std::string& a, const std::string& b);
 };
 
 // A complete new file, named beside the old one and waiting to replace it.

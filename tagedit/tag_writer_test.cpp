@@ -59,6 +59,9 @@ class FailingOps : public FileOps {
   bool Rename(int dir, const std::string& a, const std::string& b) override {
     return Go() && FileOps::Rename(dir, a, b);
   }
+  bool Exchange(int dir, const std::string& a, const std::string& b) override {
+    return Go() && FileOps::Exchange(dir, a, b);
+  }
 
  private:
   bool Go() { return left_-- != 0; }
@@ -152,6 +155,27 @@ TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
   symlink("victim.mp3", name.c_str());
   held.Reset();
   EXPECT_EQ(opened.get(), "File error. Cannot open the file.");
+  // The same swap in the last moment before a new file takes the name.
+  struct SwappingOps : FileOps {
+    std::string dir;
+    int swapped = 0;
+    bool Exchange(int fd, const std::string& a, const std::string& b) override {
+      if (!swapped++) {
+        rename((dir + b).c_str(), (dir + "moved.mp3").c_str());
+        symlink("victim.mp3", (dir + b).c_str());
+      }
+      return FileOps::Exchange(fd, a, b);
+    }
+  } swapping;
+  swapping.dir = dir / "";
+  unlink((dir / "moved.mp3").c_str());
+  unlink(name.c_str());
+  WriteFile(name, Mpeg(5));
+  EXPECT_EQ(WriteTitle(OpenTagFile(name), swapping),
+            "File error. The file changed during the edit.");
+  EXPECT_EQ(Digest(ReadFile(dir / "moved.mp3")), Digest(Mpeg(5)));
+  EXPECT_EQ(Digest(ReadFile(name)), Digest(Mpeg(5)));
+  EXPECT_EQ(dir.Entries(), 3u);
 }
 
 // Whichever call fails, on every path (in place appending or overwriting the
