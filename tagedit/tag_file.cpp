@@ -78,17 +78,48 @@ UniqueFd OpenNamed(const TagFile& file, struct stat* status) {
 constexpr uint64_t kLargestRoom = kV2SizeLimit + (uint64_t{1} << 20);
 constexpr uint64_t kApeFooterSize = 32;
 
+// A file's bytes as its tags are looked for: its first chunk and its last
+// bytes are read once, and all that lies within them is taken from there.
+class Bytes {
+ public:
+  Bytes(int fd, uint64_t size) : fd_(fd), size_(size) {
+    uint64_t tail = std::min(size, kV1Size + kApeFooterSize);
+    if (!ReadAt(fd, 0, std::min<uint64_t>(size, kChunk), &head_) ||
+        !ReadAt(fd, size - tail, tail, &tail_)) {
+      throw EditError(kCannotOpen);
+    }
+  }
+  // Reads `length` bytes at `offset`; false past the end of the file.
+  bool Read(uint64_t offset, uint64_t length, std::string* bytes) const {
+    if (offset + length <= head_.size()) {
+      *bytes = head_.substr(offset, length);
+    } else if (offset >= size_ - tail_.size() && offset + length <= size_) {
+      *bytes = tail_.substr(offset - (size_ - tail_.size()), length);
+    } else {
+      return ReadAt(fd_, offset, length, bytes);
+    }
+    return true;
+  }
+  bool StartsWithZero() const { return !head_.empty() && head_[0] == 0; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+  std::string head_, tail_;
+};
+
 // The whole blocks of zeros at the start of the file, where a tag or MPEG
 // audio follows them: what an insert stopped before it wrote the tag leaves.
 // Other zeros, as an ISO image starts with, are no room of ours.
-uint64_t ZeroBlocks(const TagFile& file) {
+uint64_t ZeroBlocks(const TagFile& file, const Bytes& bytes_of_file) {
+  if (!bytes_of_file.StartsWithZero()) return 0;
   uint64_t block = file.status.st_blksize;
   uint64_t scanned = std::min(file.size, kLargestRoom + block);
   uint64_t zeros = SkipZeros(file.fd.get(), 0, scanned) / block * block;
   std::string bytes;
   if (zeros == 0 || zeros > kLargestRoom ||
-      !ReadAt(file.fd.get(), zeros, std::min(file.size - zeros, kV2HeaderSize),
-              &bytes) ||
+      !bytes_of_file.Read(zeros, std::min(file.size - zeros, kV2HeaderSize),
+                          &bytes) ||
       (V2TagSize(bytes) == 0 && !IsMpegFrameHeader(bytes))) {
     return 0;
   }
@@ -98,11 +129,10 @@ uint64_t ZeroBlocks(const TagFile& file) {
 // The length of what other taggers append at the end of the file, behind
 // the ID3v1 tag: an APEv2 tag, a Lyrics3v2 block or an ID3v2 tag with a
 // footer; 0 for none.
-uint64_t AppendedLength(const TagFile& file) {
+uint64_t AppendedLength(const TagFile& file, const Bytes& bytes) {
   std::string end;
   if (file.size < kApeFooterSize ||
-      !ReadAt(file.fd.get(), file.size - kApeFooterSize, kApeFooterSize,
-              &end)) {
+      !bytes.Read(file.size - kApeFooterSize, kApeFooterSize, &end)) {
     return 0;
   }
   auto little_endian = [&](size_t at) {
@@ -132,14 +162,13 @@ uint64_t AppendedLength(const TagFile& file) {
 
 // Finds the ID3v1 tag of `file`: in its last 128 bytes, or right before what
 // other taggers append.
-void FindV1(TagFile* file) {
+void FindV1(TagFile* file, const Bytes& bytes_of_file) {
   file->v1_at = file->size;
   uint64_t room = file->size - file->audio_begin();
-  for (uint64_t behind : {uint64_t{0}, AppendedLength(*file)}) {
+  for (uint64_t behind : {uint64_t{0}, AppendedLength(*file, bytes_of_file)}) {
     std::string bytes;
     if (room >= behind + kV1Size &&
-        ReadAt(file->fd.get(), file->size - behind - kV1Size, kV1Size,
-               &bytes) &&
+        bytes_of_file.Read(file->size - behind - kV1Size, kV1Size, &bytes) &&
         bytes.compare(0, 3, "TAG") == 0) {
       file->v1_tag = bytes;
       file->v1_at = file->size - behind - kV1Size;
@@ -151,28 +180,28 @@ void FindV1(TagFile* file) {
 // Finds and reads the tags of the regular file open as `file->fd`.
 void ReadTags(TagFile* file) {
   file->size = file->status.st_size;
-  file->zero_blocks = ZeroBlocks(*file);
+  Bytes bytes(file->fd.get(), file->size);
+  file->zero_blocks = ZeroBlocks(*file, bytes);
   std::string header;
   // Fewer bytes than a header hold no tag.
-  if (!ReadAt(file->fd.get(), file->zero_blocks,
-              std::min(file->size - file->zero_blocks, kV2HeaderSize),
-              &header)) {
+  if (!bytes.Read(file->zero_blocks,
+                  std::min(file->size - file->zero_blocks, kV2HeaderSize),
+                  &header)) {
     throw EditError(kCannotOpen);
   }
   uint64_t tag_size = V2TagSize(header);
   // A v2.4 footer belongs to the tag where there is one behind the frames.
   std::string footer;
   if (tag_size > 0 && header[3] == 4 && (header[5] & kFooter) != 0 &&
-      ReadAt(file->fd.get(), file->zero_blocks + tag_size, 3, &footer) &&
-      footer == "3DI") {
+      bytes.Read(file->zero_blocks + tag_size, 3, &footer) && footer == "3DI") {
     tag_size += kV2HeaderSize;
   }
   // Taking the audio for tag would drop it on the next write.
   if (tag_size > file->size - file->zero_blocks) throw EditError(kCannotRead);
-  if (!ReadAt(file->fd.get(), file->zero_blocks, tag_size, &file->v2_tag)) {
+  if (!bytes.Read(file->zero_blocks, tag_size, &file->v2_tag)) {
     throw EditError(kCannotOpen);
   }
-  FindV1(file);
+  FindV1(file, bytes);
 }
 
 }  // namespace
@@ -234,8 +263,16 @@ TagFile OpenTagFile(const std::string& name,
 
 TagFile ReadTagFile(const std::string& name) {
   TagFile file;
-  Locate(name, &file);
-  file.fd = OpenNamed(file, &file.status);
+  // A listing writes nothing: the file is opened as named, no more, and only
+  // a regular file at all, for opening a FIFO releases its writer.
+  if (stat(name.c_str(), &file.status) != 0 || !S_ISREG(file.status.st_mode)) {
+    throw EditError(kCannotOpen);
+  }
+  file.fd = UniqueFd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
+      !S_ISREG(file.status.st_mode)) {
+    throw EditError(kCannotOpen);
+  }
   ReadTags(&file);
   return file;
 }
