@@ -34,6 +34,8 @@ void PrintHelp() {
                "7/12\n"
                "tagwell --list <mp3 filename> [..] prints the fields each "
                "file holds.\n"
+               "tagwell --each -set <fieldname> <value> [..] [--] <mp3 "
+               "filename> [..] sets them on every file.\n"
                "Exit status: 0 when done, 1 on any failure; a failure "
                "leaves the file as it was.\n"
                "See tagwell(1).\n";
@@ -61,7 +63,9 @@ int ListFiles(const tagedit::ArgumentList& args) {
       status = 1;
       continue;
     }
-    if (args.size() > 3) std::cout << (first ? "" : "\n") << args[i] << ":\n";
+    if (args.size() > 3) {
+      std::cout << (first ? "" : "\n") << tagedit::Escaped(args[i]) << ":\n";
+    }
     std::cout << listing;
     first = false;
   }

@@ -41,7 +41,9 @@ const char kCannotRead[] = "File error. Cannot read the tag.";
 const char kCannotWrite[] = "File error. Cannot write the file.";
 
 const char kLost[] = "tagwell: cannot write to standard output\n";
-void ToFull() { freopen("/dev/full", "w", stdout); }
+void ToFull() {
+  if (!freopen("/dev/full", "w", stdout)) _exit(126);
+}
 
 const std::string kAudio = Mpeg(4);
 const std::string kTagged = Id3v2(3, Text("TIT2", "Old"), 100) + kAudio;
@@ -217,13 +219,13 @@ TEST(TagwellBinary, HolesAndHugeTagsStayWithinMemory) {
   const std::string file = dir / "song.mp3";
   const auto memory = Limit(RLIMIT_AS, 64 << 20);
   WriteFile(file, "");
-  truncate(file.c_str(), 1 << 30);
+  ASSERT_EQ(truncate(file.c_str(), 1 << 30), 0);
   std::ofstream(file, std::ios::app) << kAudio;
   EXPECT_EQ(RunTagwell({"--list", file}, memory).status, 0);
   EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kNotMp3);
   WriteFile(file,
             Id3v2(3, Text("TIT2", "x")).replace(6, 4, "\x7F\x7F\x7F\x7F"));
-  truncate(file.c_str(), 1 << 28);
+  ASSERT_EQ(truncate(file.c_str(), 1 << 28), 0);
   std::ofstream(file, std::ios::app) << kAudio;
   EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kCannotRead);
 }
@@ -290,8 +292,8 @@ TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
   TempDir dir;
   const std::string file = dir / "real.mp3", link = dir / "song.mp3";
   WriteFile(file, kAudio);
-  symlink("real.mp3", link.c_str());
-  chown(file.c_str(), 65534, 65534);  // where root runs this
+  ASSERT_EQ(symlink("real.mp3", link.c_str()), 0);
+  (void)!chown(file.c_str(), 65534, 65534);  // where root runs this
   chmod(file.c_str(), 02640);
   struct stat before = Stat(file);
   for (int round = 0; round < 40; ++round) {

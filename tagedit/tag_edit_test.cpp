@@ -122,6 +122,24 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
   EXPECT_EQ(ListFields(dir / "song.mp3"),
             "artist: " + std::string(199, 'a') +
                 "\ntitle: " + std::string(300, 'T') + "\n");
+  // A listed value, its escapes undone, is the value that was set.
+  const std::string value =
+      "a\\b\nc\td\re\x01"
+      "f\x7F \xC3\xA9";
+  WriteFile(dir / "song.mp3", audio);
+  Edit(dir / "song.mp3", {"-set", "artist", value});
+  std::string listed = ListFields(dir / "song.mp3").substr(8), back;
+  for (size_t i = 0; i + 1 < listed.size(); ++i) {
+    char c = listed[i] == '\\' ? listed[++i] : 0;
+    back += !c         ? listed[i]
+            : c == 'n' ? '\n'
+            : c == 'r' ? '\r'
+            : c == 't' ? '\t'
+            : c == 'x' ? char(std::stoi(listed.substr(i + 1, 2), nullptr, 16))
+                       : c;
+    if (c == 'x') i += 2;
+  }
+  EXPECT_EQ(back, value);
 }
 
 const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega\xC3\xBF";

@@ -10,18 +10,35 @@
 
 namespace tagedit {
 
-namespace {
+namespace {}  // namespace
 
-// A value on one line, so that a script reading the listing line by line
-// sees each field whole.
-std::string OneLine(const std::string& value) {
+std::string Escaped(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
   std::string line;
-  for (char c : value)
-    line += c == '\n' ? std::string("\\n") : std::string(1, c);
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\\':
+        line += "\\\\";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\t':
+        line += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          line += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        } else {
+          line += static_cast<char>(c);
+        }
+    }
+  }
   return line;
 }
-
-}  // namespace
 
 std::string ListFields(const std::string& name) {
   TagFile file = ReadTagFile(name);
@@ -46,7 +63,7 @@ std::string ListFields(const std::string& name) {
     auto value = values.find(field);
     if (value != values.end()) {
       listing +=
-          std::string(field->name) + ": " + OneLine(value->second) + "\n";
+          std::string(field->name) + ": " + Escaped(value->second) + "\n";
     }
   }
   return listing;

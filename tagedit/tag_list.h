@@ -11,6 +11,11 @@ namespace tagedit {
 // EditError when it cannot be read.
 std::string ListFields(const std::string& name);
 
+// `text` on one line that a script can read back: a backslash as "\\", line
+// feed, carriage return and tab as "\n", "\r" and "\t", other control bytes
+// as "\xNN".
+std::string Escaped(const std::string& text);
+
 }  // namespace tagedit
 
 #endif  // TAGEDIT_TAG_LIST_H_

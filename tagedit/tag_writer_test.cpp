@@ -111,8 +111,9 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
       std::ofstream(root / c.moved, std::ios::app) << "more";
     } else {
       rename((root / c.swapped).c_str(), (root / c.moved).c_str());
-      symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
-              (root / c.swapped).c_str());
+      ASSERT_EQ(symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
+                        (root / c.swapped).c_str()),
+                0);
     }
     FileOps ops;
     EXPECT_EQ(WriteTitle(file, ops), c.error) << c.swapped;
@@ -152,7 +153,7 @@ TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
   });
   usleep(100000);  // until it waits for the lock
   rename(name.c_str(), (dir / "moved.mp3").c_str());
-  symlink("victim.mp3", name.c_str());
+  ASSERT_EQ(symlink("victim.mp3", name.c_str()), 0);
   held.Reset();
   EXPECT_EQ(opened.get(), "File error. Cannot open the file.");
   // The same swap in the last moment before a new file takes the name.
@@ -162,7 +163,7 @@ TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
     bool Exchange(int fd, const std::string& a, const std::string& b) override {
       if (!swapped++) {
         rename((dir + b).c_str(), (dir + "moved.mp3").c_str());
-        symlink("victim.mp3", (dir + b).c_str());
+        if (symlink("victim.mp3", (dir + b).c_str()) != 0) return false;
       }
       return FileOps::Exchange(fd, a, b);
     }
@@ -195,7 +196,8 @@ TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
                    std::to_string(fail_at));
       TempDir dir;
       WriteFile(dir / "song.mp3", content);
-      if (linked) link((dir / "song.mp3").c_str(), (dir / "other").c_str());
+      ASSERT_TRUE(!linked || link((dir / "song.mp3").c_str(),
+                                  (dir / "other").c_str()) == 0);
       FailingOps ops(fail_at);
       std::string error = WriteTitle(OpenTagFile(dir / "song.mp3"), ops);
       std::string after = ReadFile(dir / "song.mp3");

@@ -143,7 +143,7 @@ class TempDir {
  public:
   explicit TempDir(const std::string& parent = "/tmp")
       : path_(parent + "/tagwell-test-XXXXXX") {
-    mkdtemp(path_.data());
+    if (mkdtemp(path_.data()) == nullptr) std::abort();
     chmod(path_.c_str(), 0777);
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
@@ -177,8 +177,10 @@ inline pid_t StartTagwell(const std::vector<std::string>& args,
   argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    freopen(out.c_str(), "w", stdout);
-    freopen(err.c_str(), "w", stderr);
+    if (!freopen(out.c_str(), "w", stdout) ||
+        !freopen(err.c_str(), "w", stderr)) {
+      _exit(127);
+    }
     if (in_child) in_child();
     execv(argv[0], argv.data());
     _exit(127);
