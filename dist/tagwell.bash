@@ -1,5 +1,5 @@
 # bash completion for tagwell: a file, then groups of -set, a field and a
-# value; or --list and files.
+# value; or --list and files; or --each, groups, an optional -- and files.
 
 # Sets `words` and `cword` to the words before the cursor as tagwell will get
 # them: for completion, bash also splits words at the characters of
@@ -27,9 +27,25 @@ _tagwell() {
   local cur=${words[cword]}
   COMPREPLY=()
   if [ "$cword" -eq 1 ] && [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W '--help --list --version' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W '--each --help --list --version' -- "$cur")
   elif [ "$cword" -eq 1 ] || [ "${words[1]}" = --list ]; then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  elif [ "${words[1]}" = --each ]; then
+    # The groups go on while a keyword reads -set; then come the files.
+    local at=2
+    while ((at < cword)) && [ "${words[at]}" = -set ]; do at=$((at + 3)); done
+    if ((at > cword)); then
+      (((cword - at) % 3 == -2)) && mapfile -t COMPREPLY < <(compgen -W \
+        'tracknum artist album title year comment genre' -- "$cur")
+    elif ((at == cword)); then
+      # After a group, "--" or the files may come.
+      local next=-set
+      ((at > 2)) && next='-set --'
+      mapfile -t COMPREPLY < <(compgen -W "$next" -- "$cur")
+      ((at > 2)) && mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -f -- "$cur")
+    else
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    fi
   else
     case $(((cword - 2) % 3)) in
       0) mapfile -t COMPREPLY < <(compgen -W '-set' -- "$cur") ;;
