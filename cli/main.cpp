@@ -7,20 +7,30 @@
 #include <string>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/fields.h"
 #include "tagedit/tag_edit.h"
 #include "tagedit/tag_list.h"
 
 namespace {
 
+// How many fields the usage text's first line of them holds.
+constexpr size_t kFieldsOnFirstLine = 5;
 // How long a batch runs before it shows how far it is.
 constexpr auto kProgressAfter = std::chrono::seconds(1);
 
 void PrintUsage() {
+  // The fields from their table, broken where the text has always broken.
+  std::string lines[2];
+  size_t count = 0;
+  for (const tagedit::Field* field : tagedit::AllFields()) {
+    std::string& line = lines[count++ < kFieldsOnFirstLine ? 0 : 1];
+    line += (line.empty() ? "" : ", ") + std::string(field->name);
+  }
   std::cout << "Usage: tagwell <mp3 filename> -set <fieldname> <value> "
             << std::endl
             << "       [-set <field name> <value> [..]]" << std::endl
-            << "Fields: tracknum, artist, album, title, year," << std::endl
-            << "        comment, genre" << std::endl;
+            << "Fields: " << lines[0] << "," << std::endl
+            << "        " << lines[1] << std::endl;
 }
 
 // The usage text, then what a newcomer needs first; the rest is in the manual.
@@ -110,7 +120,7 @@ int EditEach(const tagedit::ArgumentList& args) {
 // standard error, for the output of a command is what a script reads.
 bool OutputWritten() {
   if (std::cout.flush()) return true;
-  std::cerr << "tagwell: cannot write to standard output\n";
+  std::cerr << tagedit::kOutputLost;
   return false;
 }
 

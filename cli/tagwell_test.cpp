@@ -18,6 +18,7 @@
 
 #include <array>
 
+#include "tagedit/fields.h"
 #include "tagedit/unique_fd.h"
 #include "test/support.h"
 
@@ -228,6 +229,21 @@ TEST(TagwellBinary, HolesAndHugeTagsStayWithinMemory) {
   ASSERT_EQ(truncate(file.c_str(), 1 << 28), 0);
   std::ofstream(file, std::ios::app) << kAudio;
   EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kCannotRead);
+}
+
+// The completions and the manual know every field of the table.
+TEST(TagwellBinary, CompletionsAndManualNameEveryField) {
+  std::string names;
+  for (const tagedit::Field* field : tagedit::AllFields())
+    names += (names.empty() ? "" : " ") + std::string(field->name);
+  for (const char* file : {"tagwell.bash", "tagwell.zsh", "tagwell.1.in"}) {
+    std::string text = ReadFile(TAGWELL_SOURCE_DIR "/dist/"s + file);
+    bool completion = std::string(file) != "tagwell.1.in";
+    for (const tagedit::Field* field : tagedit::AllFields())
+      EXPECT_NE(text.find(completion ? names : ".B "s + field->name),
+                std::string::npos)
+          << file << " " << field->name;
+  }
 }
 
 struct stat Stat(const std::string& path) {

@@ -7,16 +7,6 @@ namespace tagedit {
 
 namespace {
 
-constexpr char kNotEnoughArguments[] =
-    "Invalid argument usage. Not enough arguments.";
-constexpr char kSetNotFound[] = "Incorrect argument usage. -set not found.";
-constexpr char kUnknownField[] =
-    "Incorrect argument usage. Unrecognised field name.";
-
-}  // namespace
-
-namespace {
-
 // Reads the group at `keyword` of `args` into `edits`; throws EditError for
 // a fault. The grammar is positional: a word's place alone makes it a
 // keyword, a field name or a value, so a value may well read "-set".

@@ -11,6 +11,14 @@ class EditError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+inline constexpr char kNotEnoughArguments[] =
+    "Invalid argument usage. Not enough arguments.";
+inline constexpr char kSetNotFound[] =
+    "Incorrect argument usage. -set not found.";
+inline constexpr char kUnknownField[] =
+    "Incorrect argument usage. Unrecognised field name.";
+inline constexpr char kInvalidTrack[] =
+    "Incorrect argument usage. Invalid track number.";
 inline constexpr char kCannotOpen[] = "File error. Cannot open the file.";
 inline constexpr char kNotMp3[] = "File error. Not an MP3 file.";
 inline constexpr char kUnsupportedVersion[] =
@@ -21,6 +29,9 @@ inline constexpr char kInUse[] =
     "File error. The file is in use by another program.";
 inline constexpr char kChanged[] =
     "File error. The file changed during the edit.";
+// On standard error, where the output of a command could not be written.
+inline constexpr char kOutputLost[] =
+    "tagwell: cannot write to standard output\n";
 
 }  // namespace tagedit
 

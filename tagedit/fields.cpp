@@ -1,8 +1,5 @@
 #include "tagedit/fields.h"
 
-#include <id3/misc_support.h>
-#include <id3/tag.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -15,96 +12,27 @@ namespace tagedit {
 
 namespace {
 
-using TextHelper = ID3_Frame* (*)(ID3_Tag*, const char*, bool);
-using RemoveHelper = size_t (*)(ID3_Tag*);
-
 // A comment's description follows its encoding byte and language.
 constexpr size_t kDescription = 4;
-
-// id3lib writes the little-endian byte-order mark but then each code unit high
-// byte first, so the units are handed over swapped to land as the mark says.
-std::vector<unicode_t> SwappedUnits(const std::u16string& units) {
-  std::vector<unicode_t> swapped;
-  for (char16_t unit : units) {
-    swapped.push_back(static_cast<unicode_t>((unit >> 8) | (unit << 8)));
-  }
-  swapped.push_back(0);
-  return swapped;
-}
-
-void StoreUtf16(ID3_Frame* frame, const std::u16string& units) {
-  frame->GetField(ID3FN_TEXTENC)->Set(ID3TE_UTF16);
-  // A comment's description is read in the frame's encoding too.
-  if (ID3_Field* description = frame->GetField(ID3FN_DESCRIPTION)) {
-    description->SetEncoding(ID3TE_UTF16);
-  }
-  ID3_Field* text = frame->GetField(ID3FN_TEXT);
-  text->SetEncoding(ID3TE_UTF16);
-  text->Set(SwappedUnits(units).data());
-}
-
-template <TextHelper add, RemoveHelper remove>
-void ApplyText(ID3_Tag& tag, const std::string& value) {
-  // The helpers ignore an empty text, which would leave an earlier group's
-  // value behind.
-  if (value.empty()) {
-    remove(&tag);
-    return;
-  }
-  FrameText text = EncodeFrameText(value);
-  // A stand-in text makes the helper create the frame a UTF-16 value goes in.
-  ID3_Frame* frame = add(&tag, text.utf16 ? "?" : text.latin1.c_str(), true);
-  if (text.utf16) StoreUtf16(frame, text.units);
-}
-
-size_t RemoveComment(ID3_Tag* tag) { return ID3_RemoveComments(tag, ""); }
+// The text encoding byte of UTF-16 with a byte-order mark.
+constexpr char kUtf16 = 1;
 
 void CheckTrack(const std::string& value) {
   if (!value.empty()) TrackNumber(value);
 }
 
-void ApplyTrack(ID3_Tag& tag, const std::string& value) {
-  if (value.empty()) {
-    ID3_RemoveTracks(&tag);
-    return;
-  }
-  auto [number, total] = TrackNumber(value);
-  ID3_AddTrack(&tag, number, total, true);
-}
-
 const Field kFields[] = {
-    {"tracknum", {"TRK", "TRCK", "TRCK"}, false, CheckTrack, ApplyTrack},
-    {"artist",
-     {"TP1", "TPE1", "TPE1"},
-     false,
-     nullptr,
-     ApplyText<ID3_AddArtist, ID3_RemoveArtists>},
-    {"album",
-     {"TAL", "TALB", "TALB"},
-     false,
-     nullptr,
-     ApplyText<ID3_AddAlbum, ID3_RemoveAlbums>},
-    {"title",
-     {"TT2", "TIT2", "TIT2"},
-     false,
-     nullptr,
-     ApplyText<ID3_AddTitle, ID3_RemoveTitles>},
+    {"tracknum", {"TRK", "TRCK", "TRCK"}, false, CheckTrack},
+    {"artist", {"TP1", "TPE1", "TPE1"}},
+    {"album", {"TAL", "TALB", "TALB"}},
+    {"title", {"TT2", "TIT2", "TIT2"}},
     {"year",
      {"TYE", "TYER", "TDRC"},
      false,
      nullptr,
-     ApplyText<ID3_AddYear, ID3_RemoveYears>,
      {"TDA", "TIM", "TDAT", "TIME"}},
-    {"comment",
-     {"COM", "COMM", "COMM"},
-     true,
-     nullptr,
-     ApplyText<ID3_AddComment, RemoveComment>},
-    {"genre",
-     {"TCO", "TCON", "TCON"},
-     false,
-     nullptr,
-     ApplyText<ID3_AddGenre, ID3_RemoveGenres>},
+    {"comment", {"COM", "COMM", "COMM"}, true},
+    {"genre", {"TCO", "TCON", "TCON"}},
 };
 
 // The strings of a frame holding `field`, after its encoding byte (and a
@@ -112,7 +40,7 @@ const Field kFields[] = {
 bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
                   std::vector<std::string>* strings) {
   std::string data;
-  size_t text_begin = field.described ? kDescription : 1;
+  size_t text_begin = field.only_undescribed ? kDescription : 1;
   if (!FrameData(tag, frame, &data) || data.size() < text_begin) return false;
   *strings = DecodeFrameStrings(data[0], data.substr(text_begin));
   return true;
@@ -148,7 +76,7 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
       (version == 0 || frame.id != field.ids[3 - version])) {
     return false;
   }
-  if (!field.described) return true;
+  if (!field.only_undescribed) return true;
   // id3lib, merging an ID3v1 tag, described its comment "ID3v1 Comment".
   std::vector<std::string> strings;
   return FieldStrings(field, tag, frame, &strings) &&
@@ -165,7 +93,7 @@ bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame) {
 std::string RenderedData(const Field& field, std::string data) {
   // FFmpeg rejects a UTF-16 string without a byte-order mark, and with it the
   // whole comment.
-  if (field.described && data[0] == ID3TE_UTF16 &&
+  if (field.only_undescribed && data[0] == kUtf16 &&
       data.compare(kDescription, 2, "\0\0", 2) == 0) {
     data.insert(kDescription, "\xFF\xFE");
   }
@@ -174,7 +102,7 @@ std::string RenderedData(const Field& field, std::string data) {
 
 std::vector<std::string> FieldValues(const Field& field, const V2Tag& tag) {
   // A comment's language and description come before its text.
-  size_t skipped = field.described ? 1 : 0;
+  size_t skipped = field.only_undescribed ? 1 : 0;
   for (const V2Frame& frame : tag.frames) {
     std::vector<std::string> strings;
     if (HoldsField(field, tag, frame) &&
@@ -195,7 +123,7 @@ std::pair<unsigned char, unsigned char> TrackNumber(const std::string& value) {
     number = number * 10 + (*p - '0');
   }
   if (negative || number < 1 || number > 255) {
-    throw EditError("Incorrect argument usage. Invalid track number.");
+    throw EditError(kInvalidTrack);
   }
   long total = 0;
   std::string rest = *p == '/' ? std::string(p + 1) : "";

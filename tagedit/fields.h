@@ -6,21 +6,17 @@
 
 #include "tagedit/frame_list.h"
 
-class ID3_Tag;
-
 namespace tagedit {
 
-// A field the command line can set: its name, its frames and how a value
-// reaches id3lib.
+// A field the command line can set: its name and its frames.
 struct Field {
   const char* name;
   const char* ids[3];  // its frame in ID3v2.2, v2.3 and v2.4
-  bool described;      // held only by the frames without a description
+  // Held only by those of its frames that have no description (a comment).
+  bool only_undescribed = false;
   // Throws EditError for a value the field cannot take; null when every value
   // is taken. Called before the file is touched.
-  void (*check)(const std::string& value);
-  // Sets the field from the value as typed; an empty value removes the field.
-  void (*apply)(ID3_Tag& tag, const std::string& value);
+  void (*check)(const std::string& value) = nullptr;
   // Frames that readers join to its value into one date (ID3v2.2 and v2.3
   // ids): setting the field drops them too, or a new year would get an old day.
   const char* joined[4] = {};

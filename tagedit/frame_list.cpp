@@ -118,7 +118,9 @@ std::string Unsynchronise(const std::string& bytes) {
   return out;
 }
 
-size_t FrameHeaderSize(int major) { return major == 2 ? 6 : 10; }
+size_t FrameHeaderSize(int major) {
+  return major == 2 ? kV22FrameHeaderSize : kFrameHeaderSize;
+}
 
 size_t FrameIdSize(int major) { return major == 2 ? 3 : 4; }
 
@@ -204,7 +206,7 @@ uint64_t V2TagSize(const std::string& header) {
   uint64_t size;
   if (header.size() < kV2HeaderSize || header.compare(0, 3, "ID3") != 0 ||
       Byte(header, 3) == 0xFF || Byte(header, 4) == 0xFF ||
-      !ReadSyncSafe(header, 6, &size)) {
+      !ReadSyncSafe(header, kV2SizeAt, &size)) {
     return 0;
   }
   return kV2HeaderSize + size;
@@ -217,7 +219,7 @@ V2Tag ParseV2Tag(const std::string& bytes) {
   unsigned char flags = Byte(bytes, 5);
   if (tag.major < 2 || tag.major > 4) throw EditError(kUnsupportedVersion);
   uint64_t size;
-  ReadSyncSafe(bytes, 6, &size);
+  ReadSyncSafe(bytes, kV2SizeAt, &size);
   std::string body = bytes.substr(kV2HeaderSize, size);
   if (tag.major < 4 && (flags & kUnsynchronised) != 0) {
     body = Resynchronise(body);

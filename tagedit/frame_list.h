@@ -9,6 +9,12 @@ namespace tagedit {
 
 // The ID3v2 header, and the v2.4 footer, which has the same size.
 inline constexpr uint64_t kV2HeaderSize = 10;
+// Where the header holds the tag's size: four syncsafe bytes.
+inline constexpr size_t kV2SizeAt = 6;
+// A frame header: an id, a size as long as the id (syncsafe in v2.4), and
+// from v2.3 on two flag bytes.
+inline constexpr size_t kV22FrameHeaderSize = 6;
+inline constexpr size_t kFrameHeaderSize = 10;
 // What the header's 28-bit syncsafe size can count, and no more.
 inline constexpr uint64_t kV2SizeLimit = uint64_t{1} << 28;
 

@@ -1,10 +1,13 @@
 #include "tagedit/id3lib_child.h"
 
 #include <fcntl.h>
+#include <id3/globals.h>
+#include <id3/misc_support.h>
 #include <id3/tag.h>
 #include <id3/writers.h>
 #include <poll.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +22,7 @@
 
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
+#include "tagedit/text_encoding.h"
 #include "tagedit/unique_fd.h"
 
 namespace tagedit {
@@ -32,9 +36,79 @@ constexpr rlim_t kMemoryBytes = 2147483648;  // 2 GiB
 // Ahead of the frames, so that an empty frame list is told from a failure.
 constexpr char kRendered = 'K';
 
+using TextHelper = ID3_Frame* (*)(ID3_Tag*, const char*, bool);
+using RemoveHelper = size_t (*)(ID3_Tag*);
+using Apply = void (*)(ID3_Tag& tag, const std::string& value);
+
+// id3lib writes the little-endian byte-order mark but then each code unit high
+// byte first, so the units are handed over swapped to land as the mark says.
+std::vector<unicode_t> SwappedUnits(const std::u16string& units) {
+  std::vector<unicode_t> swapped;
+  for (char16_t unit : units) {
+    swapped.push_back(static_cast<unicode_t>((unit >> 8) | (unit << 8)));
+  }
+  swapped.push_back(0);
+  return swapped;
+}
+
+void StoreUtf16(ID3_Frame* frame, const std::u16string& units) {
+  frame->GetField(ID3FN_TEXTENC)->Set(ID3TE_UTF16);
+  // A comment's description is read in the frame's encoding too.
+  if (ID3_Field* description = frame->GetField(ID3FN_DESCRIPTION)) {
+    description->SetEncoding(ID3TE_UTF16);
+  }
+  ID3_Field* text = frame->GetField(ID3FN_TEXT);
+  text->SetEncoding(ID3TE_UTF16);
+  text->Set(SwappedUnits(units).data());
+}
+
+template <TextHelper add, RemoveHelper remove>
+void ApplyText(ID3_Tag& tag, const std::string& value) {
+  // The helpers ignore an empty text, which would leave an earlier group's
+  // value behind.
+  if (value.empty()) {
+    remove(&tag);
+    return;
+  }
+  FrameText text = EncodeFrameText(value);
+  // A stand-in text makes the helper create the frame a UTF-16 value goes in.
+  ID3_Frame* frame = add(&tag, text.utf16 ? "?" : text.latin1.c_str(), true);
+  if (text.utf16) StoreUtf16(frame, text.units);
+}
+
+size_t RemoveComment(ID3_Tag* tag) { return ID3_RemoveComments(tag, ""); }
+
+void ApplyTrack(ID3_Tag& tag, const std::string& value) {
+  if (value.empty()) {
+    ID3_RemoveTracks(&tag);
+    return;
+  }
+  auto [number, total] = TrackNumber(value);
+  ID3_AddTrack(&tag, number, total, true);
+}
+
+// How a value of each field reaches id3lib, by the field's name.
+const std::pair<const char*, Apply> kHelpers[] = {
+    {"tracknum", ApplyTrack},
+    {"artist", ApplyText<ID3_AddArtist, ID3_RemoveArtists>},
+    {"album", ApplyText<ID3_AddAlbum, ID3_RemoveAlbums>},
+    {"title", ApplyText<ID3_AddTitle, ID3_RemoveTitles>},
+    {"year", ApplyText<ID3_AddYear, ID3_RemoveYears>},
+    {"comment", ApplyText<ID3_AddComment, RemoveComment>},
+    {"genre", ApplyText<ID3_AddGenre, ID3_RemoveGenres>},
+};
+
+// Sets the field of `edit` in `tag` from its value as typed; an empty value
+// removes the field.
+void ApplyEdit(const FieldEdit& edit, ID3_Tag& tag) {
+  for (const auto& [name, apply] : kHelpers) {
+    if (std::string(name) == edit.field->name) apply(tag, edit.value);
+  }
+}
+
 std::string ChildReply(const std::vector<FieldEdit>& edits) {
   ID3_Tag tag;
-  for (const FieldEdit& edit : edits) edit.field->apply(tag, edit.value);
+  for (const FieldEdit& edit : edits) ApplyEdit(edit, tag);
   std::ostringstream bytes;
   ID3_OStreamWriter writer(bytes);
   // The iterator's class has no virtual destructor, so it cannot be deleted
@@ -81,6 +155,16 @@ std::string ChildReply(const std::vector<FieldEdit>& edits) {
 }
 
 }  // namespace
+
+int GenreNumber(const std::string& name) {
+  for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
+    // The list has "Christian Rock " with a blank at the end.
+    std::string listed = ID3_v1_genre_description[genre];
+    listed.erase(listed.find_last_not_of(' ') + 1);
+    if (strcasecmp(name.c_str(), listed.c_str()) == 0) return genre;
+  }
+  return -1;
+}
 
 std::string RenderFrames(const std::vector<FieldEdit>& edits) {
   int pipe_fds[2];

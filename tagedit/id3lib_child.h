@@ -14,6 +14,10 @@ namespace tagedit {
 // EditError when the child fails.
 std::string RenderFrames(const std::vector<FieldEdit>& edits);
 
+// The number of the genre `name` in id3lib's list of ID3v1 genres, any case,
+// or -1.
+int GenreNumber(const std::string& name);
+
 }  // namespace tagedit
 
 #endif  // TAGEDIT_ID3LIB_CHILD_H_

@@ -1,12 +1,10 @@
 #include "tagedit/id3v1.h"
 
-#include <id3/globals.h>
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdlib>
 
 #include "tagedit/fields.h"
+#include "tagedit/id3lib_child.h"
 #include "tagedit/text_encoding.h"
 
 namespace tagedit {
@@ -71,13 +69,8 @@ unsigned char GenreByte(const std::string& text) {
     // Past 255 there is no genre, as at 255.
     return std::min(std::stoi(number), int{kNoGenre});
   }
-  for (int genre = 0; genre < ID3_NR_OF_V1_GENRES; ++genre) {
-    // The list has "Christian Rock " with a blank at the end.
-    std::string name = ID3_v1_genre_description[genre];
-    name.erase(name.find_last_not_of(' ') + 1);
-    if (strcasecmp(text.c_str(), name.c_str()) == 0) return genre;
-  }
-  return kNoGenre;
+  int genre = GenreNumber(text);
+  return genre < 0 ? kNoGenre : genre;
 }
 
 }  // namespace

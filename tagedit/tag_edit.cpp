@@ -32,7 +32,8 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
   for (const V2Frame& frame : rendered_tag.frames) {
     const Field* field = FieldOfFrame(frame.id);
     if (field == nullptr) throw EditError(kCannotRead);
-    std::string data = RenderedData(*field, frame.bytes.substr(kV2HeaderSize));
+    std::string data =
+        RenderedData(*field, frame.bytes.substr(kFrameHeaderSize));
     added.push_back({field, MakeFrame(*tag, field->ids[tag->major - 2], data)});
   }
   std::vector<V2Frame> frames;

@@ -147,7 +147,7 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   uint64_t room = (v2.size() + kMinPadding + block - 1) / block * block;
   uint64_t announced = room + file.v2_room() - kV2HeaderSize;
   if (announced >= kV2SizeLimit) return false;
-  std::string tag = PadV2(v2, room).replace(6, 4, SyncSafe(announced));
+  std::string tag = PadV2(v2, room).replace(kV2SizeAt, 4, SyncSafe(announced));
   int fd = file.fd.get();
   uint64_t v1_at = file.v1_at + room;
   bool appends_v1 = file.v1_tag.empty();
@@ -365,7 +365,7 @@ std::string PadV2(const std::string& v2, uint64_t size) {
   if (size == 0) return {};
   if (size - kV2HeaderSize >= kV2SizeLimit) throw EditError(kCannotWrite);
   std::string tag = v2 + std::string(size - v2.size(), '\0');
-  return tag.replace(6, 4, SyncSafe(size - kV2HeaderSize));
+  return tag.replace(kV2SizeAt, 4, SyncSafe(size - kV2HeaderSize));
 }
 
 void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops) {
