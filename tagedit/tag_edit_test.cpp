@@ -219,6 +219,7 @@ const Kind kKinds[] = {
     {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
          Frame("COMM", "\x07\0\0\0\x09\0eng\0old!"s, 0x0041, 4),
      Frame("TSOP", "\x03Sort"s, 0, 4) + Frame("COMM", "\x02" "eng\0d\0\0\0X"s, 0, 4) +
+         Frame("COMM", "\0\0\0\x08\0engd\0x"s, 0x0001, 4) +
          Frame("TPE1", "\x03" "A\0B"s, 0, 4) + Frame("TCON", "\x01\xFF\xFER\0\0\0\xFF\xFEP\0"s, 0, 4) +
          Frame("XZ09", std::string(200, 'p'), 0, 4) +
          Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h\xE0\x00\xD8\x00\xDC"s, 0, 4) +

@@ -27,24 +27,25 @@
 namespace tagedit {
 
 bool FileOps::Write(int fd, uint64_t offset, const std::string& bytes) {
-  return WriteAt(fd, offset, bytes);
+  return Proceed() && WriteAt(fd, offset, bytes);
 }
-bool FileOps::Sync(int fd) { return fsync(fd) == 0; }
-bool FileOps::Flush(int fd) { return fsync(fd) == 0; }
+bool FileOps::Sync(int fd) { return Proceed() && fsync(fd) == 0; }
+bool FileOps::Flush(int fd) { return Proceed() && fsync(fd) == 0; }
 bool FileOps::Truncate(int fd, uint64_t size) {
-  return ftruncate(fd, size) == 0;
+  return Proceed() && ftruncate(fd, size) == 0;
 }
 bool FileOps::Insert(int fd, uint64_t length) {
-  return fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, length) == 0;
+  return Proceed() && fallocate(fd, FALLOC_FL_INSERT_RANGE, 0, length) == 0;
 }
 bool FileOps::Collapse(int fd, uint64_t length) {
-  return fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, length) == 0;
+  return Proceed() && fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, length) == 0;
 }
 bool FileOps::Rename(int dir, const std::string& from, const std::string& to) {
-  return renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+  return Proceed() && renameat(dir, from.c_str(), dir, to.c_str()) == 0;
 }
 bool FileOps::Exchange(int dir, const std::string& a, const std::string& b) {
-  return renameat2(dir, a.c_str(), dir, b.c_str(), RENAME_EXCHANGE) == 0;
+  return Proceed() &&
+         renameat2(dir, a.c_str(), dir, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
 namespace {

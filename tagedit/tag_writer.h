@@ -21,10 +21,12 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
-// The calls that change files, so that a test can make any one of them fail.
+// The calls that change files, so that a test can make any one of them fail
+// or do more.
 class FileOps {
  public:
   virtual ~FileOps() = default;
+  virtual bool Proceed() { return true; }  // false fails the call
   virtual bool Write(int fd, uint64_t offset, const std::string& bytes);
   virtual bool Sync(int fd);   // makes the file durable; a batch defers it
   virtual bool Flush(int fd);  // orders writes: never deferred

@@ -41,30 +41,10 @@ TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
 class FailingOps : public FileOps {
  public:
   explicit FailingOps(int fail_at) : left_(fail_at) {}
+  bool Proceed() override { return left_-- != 0; }
   bool failed() const { return left_ < 0; }
-  bool Write(int fd, uint64_t at, const std::string& bytes) override {
-    return Go() && FileOps::Write(fd, at, bytes);
-  }
-  bool Sync(int fd) override { return Go() && FileOps::Sync(fd); }
-  bool Flush(int fd) override { return Go() && FileOps::Flush(fd); }
-  bool Truncate(int fd, uint64_t size) override {
-    return Go() && FileOps::Truncate(fd, size);
-  }
-  bool Insert(int fd, uint64_t size) override {
-    return Go() && FileOps::Insert(fd, size);
-  }
-  bool Collapse(int fd, uint64_t size) override {
-    return Go() && FileOps::Collapse(fd, size);
-  }
-  bool Rename(int dir, const std::string& a, const std::string& b) override {
-    return Go() && FileOps::Rename(dir, a, b);
-  }
-  bool Exchange(int dir, const std::string& a, const std::string& b) override {
-    return Go() && FileOps::Exchange(dir, a, b);
-  }
 
  private:
-  bool Go() { return left_-- != 0; }
   int left_;
 };
 
