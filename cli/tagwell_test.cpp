@@ -155,8 +155,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       // A v2.4 frame size that fits neither as syncsafe nor as plain.
       {set, kCannotRead, 1, tagged(4, "TXXX" + "\0\0\x01\0\0\0"s + std::string(150, 'v'))},
       {set, kNotMp3, 1, ""}, {set, kNotMp3, 1, Id3v2(3, Text("TIT2", "t"), 10)},
-      {set, kNotMp3, 1, first + "fLaC" + kAudio}, {set, kNotMp3, 1, "RIFF\x10\0\0\0WAVE" + kAudio},
-      {set, kNotMp3, 1, "\0\0\0\x20" "ftypM4A "s + kAudio},
+      {set, kNotMp3, 1, first + "fLaC" + kAudio},  // each other format: MpegAudio
       // Bitrate index 15, emphasis 2, no sync bits, audio only after 64 KiB,
       // the reserved sample rate.
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)}, {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},
@@ -221,15 +220,15 @@ TEST(TagwellBinary, HolesAndHugeTagsStayWithinMemory) {
   TempDir dir;
   const std::string file = dir / "song.mp3";
   const auto memory = Limit(RLIMIT_AS, 64 << 20);
-  WriteFile(file, "");
-  ASSERT_EQ(truncate(file.c_str(), 1 << 30), 0);
-  std::ofstream(file, std::ios::app) << kAudio;
+  auto sparse = [&](const std::string& head, off_t size) {
+    WriteFile(file, head);
+    ASSERT_EQ(truncate(file.c_str(), size), 0);
+    std::ofstream(file, std::ios::app) << kAudio;
+  };
+  sparse("", 1 << 30);
   EXPECT_EQ(RunTagwell({"--list", file}, memory).status, 0);
   EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kNotMp3);
-  WriteFile(file,
-            Id3v2(3, Text("TIT2", "x")).replace(6, 4, "\x7F\x7F\x7F\x7F"));
-  ASSERT_EQ(truncate(file.c_str(), 1 << 28), 0);
-  std::ofstream(file, std::ios::app) << kAudio;
+  sparse(Id3v2(3, "").replace(6, 4, "\x7F\x7F\x7F\x7F"), 1 << 28);
   EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}, memory).out, kCannotRead);
 }
 
@@ -257,20 +256,19 @@ struct stat Stat(const std::string& path) {
 // What the file system keeps about a file beside its bytes: its mode, owner,
 // extended attributes (its ACL among them) and inode flags.
 std::string Guards(const std::string& path) {
-  struct stat status = Stat(path);
-  std::string names(4096, '\0'), guards, value(4096, '\0');
-  names.resize(
-      std::max<ssize_t>(listxattr(path.c_str(), names.data(), 4096), 0));
+  std::string names(4096, '\0'), value = names, guards;
+  names.resize(std::max<ssize_t>(listxattr(path.c_str(), &names[0], 4096), 0));
   for (size_t at = 0; at < names.size(); at += strlen(&names[at]) + 1)
-    guards += &names[at] +
-              ("=" + value.substr(0, getxattr(path.c_str(), &names[at],
-                                              value.data(), 4096))) +
-              ";";
+    guards +=
+        &names[at] +
+        value.substr(0, getxattr(path.c_str(), &names[at], &value[0], 4096)) +
+        ";";
   int flags = 0;
   tagedit::UniqueFd fd(open(path.c_str(), O_RDONLY));
   ioctl(fd.get(), FS_IOC_GETFLAGS, &flags);
-  return guards + std::to_string(flags) + ";" + std::to_string(status.st_mode) +
-         ";" + std::to_string(status.st_uid);
+  return guards + std::to_string(flags) + ";" +
+         std::to_string(Stat(path).st_mode) + ";" +
+         std::to_string(Stat(path).st_uid);
 }
 
 // A grown tag on a small file is written to a new inode, which gets every
@@ -365,7 +363,7 @@ TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
     ino_t inode = Stat(file).st_ino;
     EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0) << parent;
     std::string after = ReadFile(file);
-    EXPECT_EQ(Digest(AudioOf(after)), Digest(audio)) << parent;
+    EXPECT_TRUE(AudioOf(after) == audio) << parent;
     EXPECT_EQ(after.substr(after.size() - 128), Id3v1({"T"}, 0, 255)) << parent;
     EXPECT_EQ(Stat(file).st_ino == inode, inserts) << parent;
   }

@@ -112,13 +112,6 @@ inline std::string AudioOf(const std::string& file) {
   return file.substr(begin, end - begin);
 }
 
-// A large file's bytes as their size and hash, so that a failed comparison
-// prints two short lines.
-inline std::string Digest(const std::string& b) {
-  return std::to_string(b.size()) + "/" +
-         std::to_string(std::hash<std::string>{}(b));
-}
-
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
