@@ -191,12 +191,16 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
     for (const std::string& arg : c.args) args.push_back(WithFile(arg, file));
     RunResult result = RunTagwell(args, c.in_child);
     SCOPED_TRACE("row " + std::to_string(&c - cases));
-    if (result.status == 126) continue;  // nobody cannot run the binary here
+    chmod((dir / ".").c_str(), 0777);
+    chmod(file.c_str(), 0666);
+    if (result.status == 126) {  // a child that could not take its role
+      std::cout << "row " << &c - cases << " skipped: it needs root"
+                << std::endl;
+      continue;
+    }
     EXPECT_EQ(result.out, WithFile(c.out, file));
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.err, WithFile(c.err, file));
-    chmod((dir / ".").c_str(), 0777);
-    chmod(file.c_str(), 0666);
     EXPECT_EQ(dir.Entries(), before);
     std::string after = ReadFile(file);
     bool edited =
