@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
@@ -122,23 +123,28 @@ TagFile EditFile(const std::string& name, const std::vector<FieldEdit>& edits,
   return file;
 }
 
-// Makes every edited file of `files` durable with one sync of each file
+// One file of a batch while its window is open.
+struct Edited {
+  std::string name;
+  TagFile file;
+  NewFile pending;  // a new file waiting to be renamed in, if any
+  std::exception_ptr failure;
+};
+
+// Makes every edited file of `window` durable with one sync of each file
 // system; where that fails, syncs each file alone to tell which failed.
-void SyncAll(const std::vector<TagFile>& files,
-             std::vector<std::exception_ptr>* failures) {
-  std::vector<dev_t> synced;
-  for (size_t i = 0; i < files.size(); ++i) {
-    const TagFile& file = files[i];
-    if ((*failures)[i] ||
-        std::count(synced.begin(), synced.end(), file.status.st_dev) > 0) {
+void SyncAll(std::vector<Edited>& window) {
+  std::set<dev_t> synced;
+  for (Edited& first : window) {
+    dev_t device = first.file.status.st_dev;
+    if (first.failure || !synced.insert(device).second ||
+        syncfs(first.file.fd.get()) == 0) {
       continue;
     }
-    synced.push_back(file.status.st_dev);
-    if (syncfs(file.fd.get()) == 0) continue;
-    for (size_t j = i; j < files.size(); ++j) {
-      if (!(*failures)[j] && files[j].status.st_dev == file.status.st_dev &&
-          fsync(files[j].fd.get()) != 0) {
-        (*failures)[j] = std::make_exception_ptr(EditError(kCannotWrite));
+    for (Edited& edited : window) {
+      if (!edited.failure && edited.file.status.st_dev == device &&
+          fsync(edited.file.fd.get()) != 0) {
+        edited.failure = std::make_exception_ptr(EditError(kCannotWrite));
       }
     }
   }
@@ -158,57 +164,51 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
 
 void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
   EditCommand command = ParseEachCommand(args);
-  const std::vector<std::string>& names = command.file_names;
   Rendering rendering(command.edits);
   BatchOps ops;
-  std::vector<TagFile> files;
-  std::vector<NewFile> pending;
-  std::vector<std::exception_ptr> failures;
+  std::vector<Edited> window;
   size_t done = 0;
   auto commit = [&] {
     // The new files are synced before they are renamed in, and the renames
     // after.
-    SyncAll(files, &failures);
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (failures[i] || !pending[i].fd.valid()) continue;
+    SyncAll(window);
+    for (Edited& edited : window) {
+      if (edited.failure || !edited.pending.fd.valid()) continue;
       try {
-        ReplaceWith(files[i], &pending[i], ops);
+        ReplaceWith(edited.file, &edited.pending, ops);
       } catch (...) {
-        failures[i] = std::current_exception();
+        edited.failure = std::current_exception();
       }
     }
-    SyncAll(files, &failures);
-    for (size_t i = 0; i < files.size(); ++i, ++done) {
-      report({names[done], Summarize(command, names[done]), failures[i],
-              done + 1, names.size()});
+    SyncAll(window);
+    for (const Edited& edited : window) {
+      report({edited.name, Summarize(command, edited.name), edited.failure,
+              ++done, command.file_names.size()});
     }
-    files.clear();
-    pending.clear();
-    failures.clear();
+    window.clear();
   };
-  for (const std::string& name : names) {
+  for (const std::string& name : command.file_names) {
     // A file named again waits until its first edit is done and lets go of
     // its lock; so every name of it gets the same values, in order.
     struct stat named;
-    if (files.size() == kWindow ||
+    if (window.size() == kWindow ||
         (stat(name.c_str(), &named) == 0 &&
-         std::any_of(files.begin(), files.end(), [&](const TagFile& file) {
-           return file.status.st_dev == named.st_dev &&
-                  file.status.st_ino == named.st_ino;
+         std::any_of(window.begin(), window.end(), [&](const Edited& edited) {
+           return edited.file.status.st_dev == named.st_dev &&
+                  edited.file.status.st_ino == named.st_ino;
          }))) {
       commit();
     }
-    files.emplace_back();
-    pending.emplace_back();
-    failures.emplace_back();
+    Edited& edited = window.emplace_back();
+    edited.name = name;
     try {
-      files.back() =
-          EditFile(name, command.edits, rendering, ops, &pending.back());
+      edited.file =
+          EditFile(name, command.edits, rendering, ops, &edited.pending);
     } catch (...) {
-      failures.back() = std::current_exception();
+      edited.failure = std::current_exception();
     }
     // Memory stays that of one tag, however many files the window holds.
-    std::string().swap(files.back().v2_tag);
+    std::string().swap(edited.file.v2_tag);
   }
   commit();
 }

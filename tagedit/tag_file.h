@@ -20,7 +20,7 @@ struct TagFile {
   UniqueFd lock;       // holds the edit's lock once `fd` is open for writing
   UniqueFd directory;  // the directory that held the file, as a path handle
   std::string name;    // the file's name in `directory`
-  struct stat status;  // as opened
+  struct stat status {};  // as opened
   uint64_t size = 0;
   // Whole blocks of zeros at the start, which an insert stopped before it
   // wrote the tag leaves in front of the old tag or the audio: room for a tag.
