@@ -5,12 +5,8 @@
 # exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tagwell=$PWD/build/tagwell
-[ -x "$tagwell" ] || { echo "build/tagwell is missing: run ./run.sh first" >&2; exit 1; }
-if ! command -v mid3v2 >/dev/null; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-mutagen >/dev/null
-fi
+source bench/timing.sh
+need_tagwell_and_mid3v2
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
 trap 'rm -rf "$dir"' EXIT
