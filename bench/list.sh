@@ -16,7 +16,6 @@ for i in $(seq 1000); do
     -set album Album -set tracknum "$((i % 255 + 1))/255" >/dev/null
 done
 
-
 median_of() { for _ in 1 2 3 4 5; do time_ms "$@"; done | median; }
 
 ours=$(median_of "$tagwell" --list "$dir"/*.mp3)
