@@ -180,23 +180,28 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   throw EditError(grew ? kChanged : kCannotWrite);
 }
 
-std::vector<std::string> AttributeNames(int fd) {
+// The names of the extended attributes of `fd` the caller can read, none
+// where the file system has none; false when they cannot be listed.
+bool AttributeNames(int fd, std::vector<std::string>* list) {
   std::string names(65536, '\0');
   ssize_t length = flistxattr(fd, names.data(), names.size());
-  std::vector<std::string> list;
-  for (ssize_t at = 0; at < length; at += list.back().size() + 1) {
-    list.push_back(names.c_str() + at);
+  if (length < 0) return errno == ENOTSUP;
+  for (ssize_t at = 0; at < length; at += list->back().size() + 1) {
+    list->push_back(names.c_str() + at);
   }
-  return list;
+  return true;
 }
 
 // Gives `to` what the file system keeps about the file `from` besides its
 // bytes: owner, group, mode, the extended attributes the caller can read
 // (POSIX ACLs among them) and the inode flags; false when any of it cannot
-// be given exactly, which is then no reason to make the file anew.
+// be given exactly, and then the file must not be made anew.
 bool CarryGuards(int from, const struct stat& status, int to) {
-  if (fchown(to, status.st_uid, status.st_gid) != 0) return false;
-  std::vector<std::string> names = AttributeNames(from);
+  std::vector<std::string> names, added;
+  if (fchown(to, status.st_uid, status.st_gid) != 0 ||
+      !AttributeNames(from, &names) || !AttributeNames(to, &added)) {
+    return false;
+  }
   std::string value(65536, '\0');
   for (const std::string& name : names) {
     ssize_t length = fgetxattr(from, name.c_str(), value.data(), value.size());
@@ -207,7 +212,7 @@ bool CarryGuards(int from, const struct stat& status, int to) {
   }
   // What the new file got and the old one has not, as the directory's
   // default ACL, goes.
-  for (const std::string& name : AttributeNames(to)) {
+  for (const std::string& name : added) {
     if (std::find(names.begin(), names.end(), name) == names.end() &&
         fremovexattr(to, name.c_str()) != 0) {
       return false;
