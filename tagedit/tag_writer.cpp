@@ -110,9 +110,9 @@ void PutBack(const TagFile& file, FileOps& ops) {
 }
 
 // Appends the ID3v1 tag `v1` at `at`, the end of the file. The file grows
-// by zeros first, in one step, so that a kill in the middle of the write
-// leaves a tag that starts "TAG", which the next edit takes for one and
-// completes, never a stump of one that it would take for audio.
+// by zeros first, in one step, so that a kill that tears the write between
+// two pages leaves a tag that starts "TAG", which the next edit takes for one
+// and completes, not a stump of one that it would keep as audio.
 bool AppendV1(int fd, uint64_t at, const std::string& v1, FileOps& ops) {
   return ops.Truncate(fd, at + v1.size()) && ops.Write(fd, at, v1);
 }
