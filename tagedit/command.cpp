@@ -40,10 +40,11 @@ EditCommand ParseEachCommand(const ArgumentList& args) {
   do {
     ParseGroup(args, word, &command.edits);
     word += 3;
-  } while (word < args.size() && args[word] == "-set");
-  if (word < args.size() && args[word] == "--") ++word;
-  if (word >= args.size()) throw EditError(kNotEnoughArguments);
-  command.file_names.assign(args.begin() + word, args.end());
+  } while (args.begin() + word != args.end() && args[word] == "-set");
+  auto files = args.begin() + word;
+  if (files != args.end() && *files == "--") ++files;
+  if (files == args.end()) throw EditError(kNotEnoughArguments);
+  command.file_names.assign(files, args.end());
   return command;
 }
 

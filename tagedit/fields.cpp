@@ -133,7 +133,7 @@ std::pair<unsigned char, unsigned char> TrackNumber(const std::string& value) {
     total = std::stol(rest);
   }
   return {static_cast<unsigned char>(number),
-          static_cast<unsigned char>(total <= 255 ? total : 0)};
+          static_cast<unsigned char>(total > 255 ? 0 : total)};
 }
 
 }  // namespace tagedit

@@ -136,7 +136,7 @@ TEST(TagEdit, EachValueBecomesTheFrameItNeeds) {
   EXPECT_EQ(back, value);
 }
 
-const std::string kTitle = "Na\xC3\xAFve \xCE\xA9mega\xC3\xBF";
+const std::string kTitle = "Na\xC3\xAFve \xCE\xA9me\xC3\xBFga";
 const std::string kComment = "Caf\xC3\xA9\xC3\xBF\xC3\xA0";
 // How --list shows the fields the edits set.
 const std::string kListed =
@@ -152,10 +152,10 @@ std::string SetFrames(int major, bool unsynchronised, const std::string& order,
   const char** id = ids + 3 * (major - 2);
   int flags = unsynchronised ? 0x02 : 0;
   std::string title =
-      "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0g\0a\0\xFF\0"s;
+      "\x01\xFF\xFEN\0a\0\xEF\0v\0e\0 \0\xA9\x03m\0e\0\xFF\0g\0a\0"s;
   std::string comment = "\0XXX\0Caf\xE9\xFF\xE0"s;
   if (unsynchronised) {
-    title.insert(2, 1, '\0'), title.insert(title.size() - 1, 1, '\0');
+    title.insert(2, 1, '\0'), title.insert(title.find("\xFF\0g"s) + 1, 1, '\0');
     comment.insert(10, 1, '\0');
   }
   const std::string set[] = {Frame(id[0], title, flags, major),

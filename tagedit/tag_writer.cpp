@@ -297,10 +297,13 @@ UniqueFd CreateTemp(int dir, std::string* name) {
   UniqueFd fd(can_name ? openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
                        : -1);
   name->clear();
-  for (int attempt = 0; !fd.valid() && attempt < 8; ++attempt) {
-    *name = TempName();
-    fd = UniqueFd(openat(dir, name->c_str(),
-                         O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
+  // A random name is taken only by a leftover or a file of the user's.
+  if (!fd.valid()) {
+    do {
+      *name = TempName();
+      fd = UniqueFd(openat(dir, name->c_str(),
+                           O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
+    } while (!fd.valid() && errno == EEXIST);
   }
   if (fd.valid() &&
       (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
@@ -314,14 +317,13 @@ UniqueFd CreateTemp(int dir, std::string* name) {
 // Gives the unnamed file `fd` a temporary name in `dir`.
 bool NameTemp(int fd, int dir, std::string* name) {
   std::string self = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  do {
     *name = TempName();
     if (linkat(AT_FDCWD, self.c_str(), dir, name->c_str(), AT_SYMLINK_FOLLOW) ==
         0) {
       return true;
     }
-    if (errno != EEXIST) break;
-  }
+  } while (errno == EEXIST);
   name->clear();
   return false;
 }
