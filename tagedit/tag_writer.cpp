@@ -380,21 +380,22 @@ void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops) {
   int dir = file.directory.get();
   // At every moment the name holds the old file or the new one, and only
   // the new one if the old was what the edit read.
-  bool changed = !Unchanged(file);
+  bool changed = !Unchanged(file), replaced;
   if (!changed && StillNamed(file) &&
       ops.Exchange(dir, pending->name, file.name)) {
     // The names are exchanged, not one renamed over the other, so that what
-    // the name held a moment ago is at hand: the file read, which goes, or
-    // one put there since the check, which goes back.
+    // the name held a moment ago is at hand: the file read, or one put there
+    // since the check, which goes back.
     changed = !StillNamed(file, pending->name);
     if (changed) ops.Exchange(dir, pending->name, file.name);
-  } else if (changed || !StillNamed(file) ||
-             !ops.Rename(dir, pending->name, file.name)) {
-    unlinkat(dir, pending->name.c_str(), 0);
-    throw EditError(changed ? kChanged : kCannotWrite);
+    replaced = !changed;
+  } else {
+    replaced = !changed && StillNamed(file) &&
+               ops.Rename(dir, pending->name, file.name);
   }
+  // What the temporary name holds goes: the old file, or the new one unused.
   unlinkat(dir, pending->name.c_str(), 0);
-  if (changed) throw EditError(kChanged);
+  if (!replaced) throw EditError(changed ? kChanged : kCannotWrite);
   // The rename is durable once the directory is; the new file is in place
   // already, so a failure here is no reason to report the edit as failed.
   UniqueFd sync(openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -182,6 +182,7 @@ TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
                                           Id3v1({"New"}, 0, 255)
                                 : after == content);
       EXPECT_EQ(dir.Entries(), linked ? 2u : 1u);
+      EXPECT_TRUE(!linked || ReadFile(dir / "other") == after);
       if (!ops.failed()) break;
     }
   }
