@@ -157,7 +157,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kNotMp3, 1, first + "fLaC" + kAudio},  // each other format: MpegAudio
       // Bitrate index 15, emphasis 2, no sync bits, audio only after 64 KiB,
       // the reserved sample rate.
-      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)},
+      {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x90\x02"s)}, {set, set_out, 0, Id3v2(3, "\0\0\0\x06\0\0\0\0\0\0"s, 0, 0x40) + kAudio},  // no frame, only an extended header
       {set, kNotMp3, 1, Mpeg(3, "\xFF\x1B\x90\0"s)}, {set, kNotMp3, 1, std::string(65536, 'j') + kAudio},
       {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\x9C\0"s)}, {set, kNotMp3, 1, Mpeg(3, "\xFF\xFB\xF0\0"s)},
       // A full disk; in place, appending the ID3v1 tag is the write that fails.

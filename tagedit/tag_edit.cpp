@@ -194,8 +194,7 @@ void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
     if (window.size() == kWindow ||
         (stat(name.c_str(), &named) == 0 &&
          std::any_of(window.begin(), window.end(), [&](const Edited& edited) {
-           return edited.file.status.st_dev == named.st_dev &&
-                  edited.file.status.st_ino == named.st_ino;
+           return SameInode(edited.file.status, named);
          }))) {
       commit();
     }

@@ -23,10 +23,6 @@ namespace {
 
 constexpr auto kLockRetry = std::chrono::milliseconds(5);
 
-bool SameInode(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Takes an exclusive lock on `fd` within `wait`; throws EditError when it
 // stays held. Where the file system has no locks, there is none to take, as
 // for every other tagger.
@@ -205,6 +201,10 @@ void ReadTags(TagFile* file) {
 }
 
 }  // namespace
+
+bool SameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool TagFile::writable() const {
   return (fcntl(fd.get(), F_GETFL) & O_ACCMODE) == O_RDWR;

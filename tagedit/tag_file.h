@@ -54,6 +54,9 @@ TagFile OpenTagFile(const std::string& name,
 // its ID3v2 tag claims more bytes than the file holds.
 TagFile ReadTagFile(const std::string& name);
 
+// Whether `a` and `b` describe one file.
+bool SameInode(const struct stat& a, const struct stat& b);
+
 // Whether `file` still has the size and modification time it was read with.
 bool Unchanged(const TagFile& file);
 
