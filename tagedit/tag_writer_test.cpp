@@ -148,7 +148,7 @@ TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
   auto opened = std::async(std::launch::async, [&] {
     return OpenError(name, std::chrono::seconds(10));
   });
-  usleep(100000);  // until it waits for the lock
+  usleep(500000);  // until it waits for the lock, even on a busy machine
   rename(name.c_str(), (dir / "moved.mp3").c_str());
   ASSERT_EQ(symlink("victim.mp3", name.c_str()), 0);
   held.Reset();
