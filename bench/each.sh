@@ -9,8 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/timing.sh
 need_tagwell_and_mid3v2
-dir=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
-trap 'rm -rf "$dir"' EXIT
+make_scratch_dir
 
 # 1,000 copies of the sample in $dir/$1, tagged with room unless $2 is "bare".
 make_files() {

@@ -8,8 +8,7 @@ cd "$(dirname "$0")/.."
 source bench/timing.sh
 need_tagwell_and_mid3v2
 
-dir=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
-trap 'rm -rf "$dir"' EXIT
+make_scratch_dir
 for i in $(seq 1000); do
   cp sample/sample.mp3 "$dir/$i.mp3"
   "$tagwell" "$dir/$i.mp3" -set title "Title $i" -set artist "Björk" \

@@ -21,3 +21,9 @@ need_tagwell_and_mid3v2() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-mutagen >/dev/null
   fi
 }
+
+# Sets `dir` to a new scratch folder, removed when the script exits.
+make_scratch_dir() {
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
+  trap 'rm -rf "$dir"' EXIT
+}
