@@ -5,10 +5,16 @@
 
 namespace tagedit {
 
-// A failed edit; what() is the exact text shown to the user.
+// A failed edit; what() is the exact text shown to the user, cause() the
+// system's error number behind it, 0 when there is none.
 class EditError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EditError(const char* message, int cause = 0)
+      : std::runtime_error(message), cause_(cause) {}
+  int cause() const { return cause_; }
+
+ private:
+  int cause_;
 };
 
 inline constexpr char kNotEnoughArguments[] =

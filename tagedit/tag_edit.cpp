@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <set>
 
 #include "tagedit/edit_error.h"
@@ -125,7 +126,7 @@ TagFile EditFile(const std::string& name, const std::vector<FieldEdit>& edits,
 
 // One file of a batch while its window is open.
 struct Edited {
-  std::string name;
+  const BatchFile* batch_file;
   TagFile file;
   NewFile pending;  // a new file waiting to be renamed in, if any
   std::exception_ptr failure;
@@ -162,9 +163,10 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   summary = Summarize(command, command.file_names[0]);
 }
 
-void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
-  EditCommand command = ParseEachCommand(args);
-  Rendering rendering(command.edits);
+void ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                          const EachReport& report) {
+  // Each command's frames are rendered once, when a file first needs them.
+  std::map<const EditCommand*, Rendering> renderings;
   BatchOps ops;
   std::vector<Edited> window;
   size_t done = 0;
@@ -182,27 +184,31 @@ void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
     }
     SyncAll(window);
     for (const Edited& edited : window) {
-      report({edited.name, Summarize(command, edited.name), edited.failure,
-              ++done, command.file_names.size()});
+      report({edited.batch_file->name,
+              Summarize(*edited.batch_file->command, edited.batch_file->name),
+              edited.failure, ++done, files.size()});
     }
     window.clear();
   };
-  for (const std::string& name : command.file_names) {
+  for (const BatchFile& batch_file : files) {
     // A file named again waits until its first edit is done and lets go of
     // its lock; so every name of it gets the same values, in order.
     struct stat named;
     if (window.size() == kWindow ||
-        (stat(name.c_str(), &named) == 0 &&
+        (stat(batch_file.name.c_str(), &named) == 0 &&
          std::any_of(window.begin(), window.end(), [&](const Edited& edited) {
            return SameInode(edited.file.status, named);
          }))) {
       commit();
     }
     Edited& edited = window.emplace_back();
-    edited.name = name;
+    edited.batch_file = &batch_file;
+    const EditCommand& command = *batch_file.command;
     try {
-      edited.file =
-          EditFile(name, command.edits, rendering, ops, &edited.pending);
+      Rendering& rendering =
+          renderings.try_emplace(&command, command.edits).first->second;
+      edited.file = EditFile(batch_file.name, command.edits, rendering, ops,
+                             &edited.pending);
     } catch (...) {
       edited.failure = std::current_exception();
     }
@@ -210,6 +216,15 @@ void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
     std::string().swap(edited.file.v2_tag);
   }
   commit();
+}
+
+void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
+  EditCommand command = ParseEachCommand(args);
+  std::vector<BatchFile> files;
+  for (const std::string& name : command.file_names) {
+    files.push_back({name, &command});
+  }
+  ApplyTagEditsToFiles(files, report);
 }
 
 }  // namespace tagedit

@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tagedit/command.h"
 
@@ -23,6 +24,18 @@ struct EachResult {
   size_t done, total;  // files, this one included
 };
 using EachReport = std::function<void(const EachResult&)>;
+
+// One file of a batch and the command whose groups it gets.
+struct BatchFile {
+  std::string name;
+  const EditCommand* command;
+};
+
+// Edits every file of `files` in order, each with every guarantee of a
+// single edit; `report` hears of each in order once it is durable or has
+// failed.
+void ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                          const EachReport& report);
 
 // Applies the groups of `args` ("--each", groups, files) to every file in
 // turn, each with every guarantee of a single edit; `report` hears of each
