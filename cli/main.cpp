@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -58,6 +59,17 @@ const char* Message(const std::exception& failure) {
   return ours ? failure.what() : tagedit::kCannotRead;
 }
 
+// Says on standard error that the file `name` failed, and the system's
+// reason where there is one.
+void ReportFailure(const std::string& name, const std::exception& failure) {
+  std::cerr << "tagwell: " << name << ": " << Message(failure);
+  auto ours = dynamic_cast<const tagedit::EditError*>(&failure);
+  if (ours != nullptr && ours->cause() != 0) {
+    std::cerr << " (" << strerror(ours->cause()) << ")";
+  }
+  std::cerr << "\n";
+}
+
 // Prints the fields of every file named after "--list", each block headed by
 // the file's name when there are several, as ls does with directories; a file
 // that cannot be read is reported on standard error and fails the run.
@@ -69,7 +81,7 @@ int ListFiles(const tagedit::ArgumentList& args) {
     try {
       listing = tagedit::ListFields(args[i]);
     } catch (const std::exception& failure) {
-      std::cerr << "tagwell: " << args[i] << ": " << Message(failure) << "\n";
+      ReportFailure(args[i], failure);
       status = 1;
       continue;
     }
@@ -86,34 +98,36 @@ int ListFiles(const tagedit::ArgumentList& args) {
 
 // Edits every file named after "--each" and its groups, printing each file's
 // summary, or its failure on standard error, as it is done; while a long batch
-// runs, a line on a terminal's standard error says how far it is.
+// runs, a line on a terminal's standard error says how far it is. Returns
+// the exit status: 128 and the signal's number for a batch a signal ended.
 int EditEach(const tagedit::ArgumentList& args) {
   bool terminal = isatty(STDERR_FILENO);
   auto start = std::chrono::steady_clock::now();
   bool progress = false;
   int status = 0;
-  tagedit::ApplyTagEditsToEach(args, [&](const tagedit::EachResult& result) {
-    if (progress) std::cerr << "\r\033[K";
-    if (result.failure) {
-      status = 1;
-      try {
-        std::rethrow_exception(result.failure);
-      } catch (const std::exception& failure) {
-        std::cerr << "tagwell: " << result.name << ": " << Message(failure)
-                  << "\n";
-      }
-    } else {
-      std::cout << result.summary;
-    }
-    progress = terminal && result.done < result.total &&
-               std::chrono::steady_clock::now() - start > kProgressAfter;
-    if (progress) {
-      std::cout.flush();
-      std::cerr << "tagwell: " << result.done << " of " << result.total
-                << " files" << std::flush;
-    }
-  });
-  return status;
+  int signal = tagedit::ApplyTagEditsToEach(
+      args, [&](const tagedit::EachResult& result) {
+        if (progress) std::cerr << "\r\033[K";
+        if (result.failure) {
+          status = 1;
+          try {
+            std::rethrow_exception(result.failure);
+          } catch (const std::exception& failure) {
+            ReportFailure(result.name, failure);
+          }
+        } else {
+          std::cout << result.summary;
+        }
+        progress = terminal && result.done < result.total &&
+                   std::chrono::steady_clock::now() - start > kProgressAfter;
+        if (progress) {
+          std::cout.flush();
+          std::cerr << "tagwell: " << result.done << " of " << result.total
+                    << " files" << std::flush;
+        }
+      });
+  if (progress) std::cerr << "\r\033[K";
+  return signal != 0 ? 128 + signal : status;
 }
 
 // Whether all that was printed reached standard output; if not, says so on
@@ -151,6 +165,10 @@ int main(int argc, char** argv) {
       tagedit::ApplyTagEdits(args, summary);
     } catch (const std::exception& failure) {
       std::cout << Message(failure);
+      auto ours = dynamic_cast<const tagedit::EditError*>(&failure);
+      if (ours != nullptr && ours->cause() != 0) {
+        ReportFailure(args[1], failure);
+      }
       OutputWritten();
       return 1;
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "tagedit/fields.h"
+#include "tagedit/file_ops.h"
 #include "tagedit/id3lib_child.h"
 #include "tagedit/text_encoding.h"
 
@@ -73,7 +74,31 @@ unsigned char GenreByte(const std::string& text) {
   return genre < 0 ? kNoGenre : genre;
 }
 
+constexpr char kV1Magic[] = "TAG";
+constexpr size_t kMagicSize = sizeof kV1Magic - 1;
+
 }  // namespace
+
+uint64_t TornV1Length(uint64_t size, const std::string& tail) {
+  // Stopped at a boundary, an append left the tag's first bytes, "TAG" and
+  // more: the earliest such start within a tag's length of the end.
+  if (size % kTearBoundary == 0) {
+    for (size_t length = std::min<size_t>(tail.size(), kV1Size - 1);
+         length >= kMagicSize; --length) {
+      if (tail.compare(tail.size() - length, kMagicSize, kV1Magic) == 0) {
+        return length;
+      }
+    }
+    return 0;
+  }
+  // Where one or two bytes were in front of the boundary, the rest landed
+  // first: the tag whole but for those, which read zero.
+  if (size < kV1Size || tail.size() != kV1Size) return 0;
+  uint64_t head = kTearBoundary - (size - kV1Size) % kTearBoundary;
+  bool torn = head < kMagicSize && tail.find_first_not_of('\0') == head &&
+              tail.compare(head, kMagicSize - head, kV1Magic + head) == 0;
+  return torn ? kV1Size : 0;
+}
 
 std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
                     const std::string& old_v1) {

@@ -13,6 +13,11 @@ namespace tagedit {
 // The ID3v1 tag: the last 128 bytes of a file, starting "TAG".
 inline constexpr uint64_t kV1Size = 128;
 
+// How many of the last bytes of a file `size` long, ending in `tail` (its
+// last kV1Size bytes, or all of a shorter file), are what a kill left of an
+// ID3v1 tag it stopped appending; 0 for none.
+uint64_t TornV1Length(uint64_t size, const std::string& tail);
+
 // The ID3v1.1 tag to go with the ID3v2 tag `tag`: the fields in `set` as its
 // frames hold them, the others as `old_v1` holds them or, for a file without
 // an ID3v1 tag (`old_v1` empty), as the frames hold them too.

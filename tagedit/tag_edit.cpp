@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <map>
 #include <set>
@@ -13,6 +14,7 @@
 #include "tagedit/frame_list.h"
 #include "tagedit/id3lib_child.h"
 #include "tagedit/id3v1.h"
+#include "tagedit/signal_block.h"
 #include "tagedit/tag_file.h"
 #include "tagedit/tag_writer.h"
 
@@ -62,16 +64,11 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
   tag->frames = std::move(frames);
 }
 
-// Defers the syncs that make files durable, so that one sync of each file
-// system makes a whole window of a batch durable at once.
-class BatchOps : public FileOps {
- public:
-  bool Sync(int) override { return true; }
-};
-
-// How many files a batch edits before it makes them durable: each holds its
-// lock, and a new file waiting to be renamed in, until then.
+// How many files a batch edits before it makes them durable, and how many
+// bytes of new files may wait meanwhile: each file holds its lock, and a new
+// file waiting to take its place holds space, until then.
 constexpr size_t kWindow = 64;
+constexpr uint64_t kWindowBytes = uint64_t{64} << 20;
 
 // The frames id3lib renders for a command's groups: once, when first needed.
 class Rendering {
@@ -94,7 +91,7 @@ class Rendering {
 // Edits the file `name` with `edits`; returns it open and locked, as a batch
 // needs it until it is durable.
 TagFile EditFile(const std::string& name, const std::vector<FieldEdit>& edits,
-                 Rendering& rendering, FileOps& ops, NewFile* pending) {
+                 Rendering& rendering, FileOps& ops, Replacement* pending) {
   TagFile file = OpenTagFile(name);
   bool tagged = !file.v2_tag.empty() || !file.v1_tag.empty();
   V2Tag tag = !file.v2_tag.empty() ? ParseV2Tag(file.v2_tag) : V2Tag{};
@@ -126,26 +123,29 @@ TagFile EditFile(const std::string& name, const std::vector<FieldEdit>& edits,
 
 // One file of a batch while its window is open.
 struct Edited {
-  const BatchFile* batch_file;
+  const BatchFile* batch_file = nullptr;
   TagFile file;
-  NewFile pending;  // a new file waiting to be renamed in, if any
+  Replacement pending;  // a new file waiting to take its place, if any
   std::exception_ptr failure;
 };
 
-// Makes every edited file of `window` durable with one sync of each file
-// system; where that fails, syncs each file alone to tell which failed.
-void SyncAll(std::vector<Edited>& window) {
+// Makes durable, with one sync of each file system, the descriptor `fd_of`
+// gives of each file of `window` that has not failed (none for -1); where
+// that fails, syncs each alone, and fails those it cannot.
+template <typename FdOf>
+void SyncAll(std::vector<Edited>& window, FileOps& ops, FdOf fd_of) {
   std::set<dev_t> synced;
   for (Edited& first : window) {
     dev_t device = first.file.status.st_dev;
-    if (first.failure || !synced.insert(device).second ||
-        syncfs(first.file.fd.get()) == 0) {
+    if (first.failure || fd_of(first) < 0 || !synced.insert(device).second ||
+        ops.SyncFileSystem(fd_of(first))) {
       continue;
     }
     for (Edited& edited : window) {
       if (!edited.failure && edited.file.status.st_dev == device &&
-          fsync(edited.file.fd.get()) != 0) {
-        edited.failure = std::make_exception_ptr(EditError(kCannotWrite));
+          fd_of(edited) >= 0 && !ops.Flush(fd_of(edited))) {
+        edited.failure =
+            std::make_exception_ptr(EditError(kCannotWrite, errno));
       }
     }
   }
@@ -163,68 +163,104 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   summary = Summarize(command, command.file_names[0]);
 }
 
-void ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
-                          const EachReport& report) {
+int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                         const EachReport& report, FileOps& ops) {
+  // A signal ends the batch between files, not inside a window.
+  SignalBlock signals;
+  ops.defer_syncs = true;
   // Each command's frames are rendered once, when a file first needs them.
   std::map<const EditCommand*, Rendering> renderings;
-  BatchOps ops;
   std::vector<Edited> window;
+  uint64_t window_bytes = 0;
   size_t done = 0;
   auto commit = [&] {
-    // The new files are synced before they are renamed in, and the renames
+    // Each new file is durable before it takes its place, and its folder
     // after.
-    SyncAll(window);
+    SyncAll(window, ops, [](const Edited& edited) {
+      return edited.pending.valid() ? edited.pending.fd()
+                                    : edited.file.fd.get();
+    });
     for (Edited& edited : window) {
-      if (edited.failure || !edited.pending.fd.valid()) continue;
+      if (edited.failure || !edited.pending.valid()) continue;
       try {
-        ReplaceWith(edited.file, &edited.pending, ops);
+        edited.pending.Commit(edited.file);
       } catch (...) {
         edited.failure = std::current_exception();
       }
     }
-    SyncAll(window);
+    SyncAll(window, ops, [](const Edited& edited) {
+      return edited.pending.valid() ? edited.file.directory.get() : -1;
+    });
     for (const Edited& edited : window) {
       report({edited.batch_file->name,
               Summarize(*edited.batch_file->command, edited.batch_file->name),
               edited.failure, ++done, files.size()});
     }
     window.clear();
+    window_bytes = 0;
   };
   for (const BatchFile& batch_file : files) {
+    if (signals.Pending()) break;
     // A file named again waits until its first edit is done and lets go of
     // its lock; so every name of it gets the same values, in order.
     struct stat named;
-    if (window.size() == kWindow ||
+    if (window.size() == kWindow || window_bytes >= kWindowBytes ||
         (stat(batch_file.name.c_str(), &named) == 0 &&
          std::any_of(window.begin(), window.end(), [&](const Edited& edited) {
            return SameInode(edited.file.status, named);
          }))) {
       commit();
     }
-    Edited& edited = window.emplace_back();
+    Edited edited;
     edited.batch_file = &batch_file;
     const EditCommand& command = *batch_file.command;
-    try {
-      Rendering& rendering =
-          renderings.try_emplace(&command, command.edits).first->second;
-      edited.file = EditFile(batch_file.name, command.edits, rendering, ops,
-                             &edited.pending);
-    } catch (...) {
-      edited.failure = std::current_exception();
+    Rendering& rendering =
+        renderings.try_emplace(&command, command.edits).first->second;
+    for (bool retried = false;; retried = true) {
+      try {
+        edited.file = EditFile(batch_file.name, command.edits, rendering, ops,
+                               &edited.pending);
+        edited.failure = nullptr;
+        break;
+      } catch (const EditError& error) {
+        edited.failure = std::current_exception();
+        // New files waiting in the window hold space; once they are in
+        // place, this one may fit.
+        bool full = error.cause() == ENOSPC || error.cause() == EDQUOT;
+        if (retried || !full || window_bytes == 0) break;
+        commit();
+      } catch (...) {
+        edited.failure = std::current_exception();
+        break;
+      }
+    }
+    // The file a signal stopped is as it was, and not reached.
+    if (edited.failure && signals.Pending()) break;
+    struct stat status;
+    if (edited.pending.valid() && fstat(edited.pending.fd(), &status) == 0) {
+      window_bytes += status.st_size;
     }
     // Memory stays that of one tag, however many files the window holds.
     std::string().swap(edited.file.v2_tag);
+    window.push_back(std::move(edited));
   }
   commit();
+  return signals.Take();
 }
 
-void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
+int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                         const EachReport& report) {
+  FileOps ops;
+  return ApplyTagEditsToFiles(files, report, ops);
+}
+
+int ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report) {
   EditCommand command = ParseEachCommand(args);
   std::vector<BatchFile> files;
   for (const std::string& name : command.file_names) {
     files.push_back({name, &command});
   }
-  ApplyTagEditsToFiles(files, report);
+  return ApplyTagEditsToFiles(files, report);
 }
 
 }  // namespace tagedit

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tagedit/command.h"
+#include "tagedit/file_ops.h"
 
 namespace tagedit {
 
@@ -33,15 +34,18 @@ struct BatchFile {
 
 // Edits every file of `files` in order, each with every guarantee of a
 // single edit; `report` hears of each in order once it is durable or has
-// failed.
-void ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
-                          const EachReport& report);
+// failed. SIGINT, SIGTERM or SIGHUP end it once the files edited so far are
+// durable and reported, leaving the others as they were; returns that
+// signal's number, or 0. Every change goes through `ops`.
+int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                         const EachReport& report, FileOps& ops);
+int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
+                         const EachReport& report);
 
 // Applies the groups of `args` ("--each", groups, files) to every file in
-// turn, each with every guarantee of a single edit; `report` hears of each
-// in order once it is durable or has failed. Throws EditError for a wrong
-// command, and then has touched no file.
-void ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report);
+// turn as ApplyTagEditsToFiles does, and returns what it returns. Throws
+// EditError for a wrong command, and then has touched no file.
+int ApplyTagEditsToEach(const ArgumentList& args, const EachReport& report);
 
 }  // namespace tagedit
 

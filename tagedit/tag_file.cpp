@@ -31,7 +31,7 @@ void LockExclusively(int fd, std::chrono::milliseconds wait) {
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) return;
     // Without LOCK_NB's wait, no signal can interrupt it either.
-    if (errno != EWOULDBLOCK) throw EditError(kCannotOpen);
+    if (errno != EWOULDBLOCK) throw EditError(kCannotOpen, errno);
     if (std::chrono::steady_clock::now() > deadline) throw EditError(kInUse);
     std::this_thread::sleep_for(kLockRetry);
   }
@@ -82,7 +82,7 @@ class Bytes {
     uint64_t tail = std::min(size, kV1Size + kApeFooterSize);
     if (!ReadAt(fd, 0, std::min<uint64_t>(size, kChunk), &head_) ||
         !ReadAt(fd, size - tail, tail, &tail_)) {
-      throw EditError(kCannotOpen);
+      throw EditError(kCannotOpen, errno);
     }
   }
   // Reads `length` bytes at `offset`; false past the end of the file.
@@ -171,6 +171,13 @@ void FindV1(TagFile* file, const Bytes& bytes_of_file) {
       return;
     }
   }
+  // What a kill left of an append is no audio: the next append goes over it.
+  std::string tail;
+  uint64_t length = std::min(room, kV1Size);
+  if (bytes_of_file.Read(file->size - length, length, &tail)) {
+    file->v1_at -= TornV1Length(file->size, tail);
+    file->torn_v1 = tail.substr(tail.size() - (file->size - file->v1_at));
+  }
 }
 
 // Finds and reads the tags of the regular file open as `file->fd`.
@@ -183,7 +190,7 @@ void ReadTags(TagFile* file) {
   if (!bytes.Read(file->zero_blocks,
                   std::min(file->size - file->zero_blocks, kV2HeaderSize),
                   &header)) {
-    throw EditError(kCannotOpen);
+    throw EditError(kCannotOpen, errno);
   }
   uint64_t tag_size = V2TagSize(header);
   // A v2.4 footer belongs to the tag where there is one behind the frames.
@@ -195,7 +202,7 @@ void ReadTags(TagFile* file) {
   // Taking the audio for tag would drop it on the next write.
   if (tag_size > file->size - file->zero_blocks) throw EditError(kCannotRead);
   if (!bytes.Read(file->zero_blocks, tag_size, &file->v2_tag)) {
-    throw EditError(kCannotOpen);
+    throw EditError(kCannotOpen, errno);
   }
   FindV1(file, bytes);
 }
@@ -243,7 +250,8 @@ TagFile OpenTagFile(const std::string& name,
   // What the edit reads is the file as the last editor left it; what it is
   // is learned before it is opened for writing, which has effects of its own
   // (an overlay copies the file up).
-  if (fstat(file.fd.get(), &file.status) != 0) throw EditError(kCannotOpen);
+  if (fstat(file.fd.get(), &file.status) != 0)
+    throw EditError(kCannotOpen, errno);
   ReadTags(&file);
   if (!HoldsMpegAudio(file.fd.get(), file.audio_begin(), file.audio_end())) {
     throw EditError(kNotMp3);
@@ -251,6 +259,7 @@ TagFile OpenTagFile(const std::string& name,
   UniqueFd writer(openat(file.directory.get(), file.name.c_str(),
                          O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat status;
+  file.write_error = errno;
   if (writer.valid()) {
     if (fstat(writer.get(), &status) != 0 || !SameInode(status, file.status)) {
       throw EditError(kChanged);

@@ -28,9 +28,12 @@ struct TagFile {
   std::string v2_tag;  // the ID3v2 tag behind them, header to footer, or empty
   std::string v1_tag;  // the ID3v1 tag, or empty
   // Where the ID3v1 tag is: at the end, or before what other taggers append
-  // behind it; the end of the file when there is none, where one is appended.
+  // behind it; when there is none, where one is appended: the end of the
+  // file, or where a killed edit's append of one starts.
   uint64_t v1_at = 0;
+  std::string torn_v1;  // what that append left, or empty
 
+  int write_error = 0;    // why `fd` could not be opened for writing too
   bool writable() const;  // `fd` is open for writing too
   // What a new ID3v2 tag may take without moving the audio.
   uint64_t v2_room() const { return zero_blocks + v2_tag.size(); }

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "tagedit/file_ops.h"
 #include "tagedit/frame_list.h"
+#include "tagedit/replacement.h"
 #include "tagedit/tag_file.h"
 
 namespace tagedit {
@@ -21,41 +23,15 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 // saying so; empty when `size` is 0.
 std::string PadV2(const std::string& v2, uint64_t size);
 
-// The calls that change files, so that a test can make any one of them fail
-// or do more.
-class FileOps {
- public:
-  virtual ~FileOps() = default;
-  virtual bool Proceed() { return true; }  // false fails the call
-  virtual bool Write(int fd, uint64_t offset, const std::string& bytes);
-  virtual bool Sync(int fd);   // makes the file durable; a batch defers it
-  virtual bool Flush(int fd);  // orders writes: never deferred
-  virtual bool Truncate(int fd, uint64_t size);
-  virtual bool Insert(int fd, uint64_t length);    // blocks at the front
-  virtual bool Collapse(int fd, uint64_t length);  // those blocks taken out
-  virtual bool Rename(int dir, const std::string& from, const std::string& to);
-  virtual bool Exchange(int dir, const std::string& a, const std::string& b);
-};
-
-// A complete new file, named beside the old one and waiting to replace it.
-struct NewFile {
-  UniqueFd fd;
-  std::string name;
-};
-
 // Puts the ID3v2 tag `tag` and the ID3v1 tag `v1` into `file`: in place when
 // the ID3v2 tag keeps its size, into blocks inserted at the front of a large
 // or hard-linked file where the file system can, else by a complete new file
-// that carries every guard of the old one, renamed over it; throws EditError,
-// and then the file is as it was. Given `pending`, a new file is left there,
-// not yet synced nor renamed, for ReplaceWith.
+// that carries every guard of the old one and takes its place; throws
+// EditError, and then the file is as it was. Writes nothing when every byte
+// would stay as it is. Given `pending`, a new file is left there, not yet
+// synced nor in place, for its Commit.
 void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
-               FileOps& ops, NewFile* pending = nullptr);
-
-// Renames the new file `pending`, synced by the caller, over `file`, if the
-// name still refers to it and it is unchanged; throws EditError and removes
-// the new file otherwise.
-void ReplaceWith(const TagFile& file, NewFile* pending, FileOps& ops);
+               FileOps& ops, Replacement* pending = nullptr);
 inline void WriteTags(const TagFile& file, const V2Tag& tag,
                       const std::string& v1) {
   FileOps ops;
