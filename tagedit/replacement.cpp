@@ -238,8 +238,9 @@ void Replacement::Commit(const TagFile& file) {
     throw EditError(kCannotWrite, errno);
   }
   name_.clear();
+  // A folder the caller may not read cannot be synced by it.
   UniqueFd folder(openat(dir_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder.valid() || !ops_->Sync(folder.get())) {
+  if (folder.valid() ? !ops_->Sync(folder.get()) : errno != EACCES) {
     throw EditError(kCannotWrite, errno);
   }
 }

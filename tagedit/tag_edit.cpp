@@ -1,5 +1,6 @@
 #include "tagedit/tag_edit.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,7 @@ struct Edited {
   const BatchFile* batch_file = nullptr;
   TagFile file;
   Replacement pending;  // a new file waiting to take its place, if any
+  UniqueFd folder;      // once it took it, its folder, to be synced
   std::exception_ptr failure;
 };
 
@@ -184,13 +186,14 @@ int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
       if (edited.failure || !edited.pending.valid()) continue;
       try {
         edited.pending.Commit(edited.file);
+        edited.folder = UniqueFd(openat(edited.file.directory.get(), ".",
+                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       } catch (...) {
         edited.failure = std::current_exception();
       }
     }
-    SyncAll(window, ops, [](const Edited& edited) {
-      return edited.pending.valid() ? edited.file.directory.get() : -1;
-    });
+    SyncAll(window, ops,
+            [](const Edited& edited) { return edited.folder.get(); });
     for (const Edited& edited : window) {
       report({edited.batch_file->name,
               Summarize(*edited.batch_file->command, edited.batch_file->name),

@@ -11,9 +11,12 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <set>
 #include <utility>
 
 #include "tagedit/edit_error.h"
+#include "tagedit/fields.h"
+#include "tagedit/id3v1.h"
 #include "test/support.h"
 
 namespace tagedit {
@@ -196,6 +199,82 @@ TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
       if (!ops.failed()) break;
     }
   }
+}
+
+// An ID3v1 append a kill stopped at a page boundary left, in front of it,
+// the tag's first bytes, or, where one or two bytes were, the rest behind
+// zeros; either is no audio, and the next edit ends exactly as it would have
+// on the file as it was. An untorn end is no stump.
+TEST(TagWriter, WhatAKilledAppendLeftIsCompletedExactly) {
+  const std::string v1 = Id3v1({"Old"}, 0, 255);
+  const std::string tag = Id3v2(3, Text("TIT2", "Old"), 2000);
+  for (size_t head : {1, 2, 3, 77, 127, 128, 4000}) {
+    SCOPED_TRACE(head);
+    // Audio ending `head` bytes before a page boundary.
+    std::string clean = tag + Mpeg(5);
+    clean += std::string((8192 - head - clean.size() % 4096) % 4096, 'x');
+    std::string torn = head < 3
+                           ? clean + std::string(head, '\0') + v1.substr(head)
+                           : clean + v1.substr(0, head);
+    if (head < 128) {
+      EXPECT_EQ(TornV1Length(torn.size(), torn.substr(torn.size() - 128)),
+                torn.size() - clean.size());
+    }
+    EXPECT_EQ(TornV1Length(clean.size(), clean.substr(clean.size() - 128)), 0u);
+    TempDir dir;
+    WriteFile(dir / "clean.mp3", clean);
+    WriteFile(dir / "torn.mp3", head < 128 ? torn : clean);
+    EXPECT_EQ(Edit(dir / "torn.mp3", {"-set", "title", "New"}),
+              Edit(dir / "clean.mp3", {"-set", "title", "New"}));
+  }
+}
+
+// Sets, in a batch, a title on a file edited in place and one that gets a
+// new file, while the calls named fail; what each report says.
+std::vector<std::string> BatchReports(const TempDir& dir,
+                                      std::set<std::string> failing) {
+  struct Ops : FileOps {
+    std::set<std::string> failing;
+    bool Proceed(const char* name) override {
+      errno = EIO;
+      return failing.count(name) == 0;
+    }
+  } ops;
+  ops.failing = std::move(failing);
+  WriteFile(dir / "room.mp3", Id3v2(3, Text("TIT2", "Old"), 2000) + Mpeg(5));
+  WriteFile(dir / "none.mp3", Mpeg(5));
+  EditCommand command{{}, {{FindField("title"), "New"}}};
+  std::vector<BatchFile> files{{dir / "room.mp3", &command},
+                               {dir / "none.mp3", &command}};
+  std::vector<std::string> reports;
+  ApplyTagEditsToFiles(
+      files,
+      [&](const EachResult& result) {
+        try {
+          if (result.failure) std::rethrow_exception(result.failure);
+          reports.push_back("done");
+        } catch (const EditError& error) {
+          reports.push_back(error.what() + " "s + strerror(error.cause()));
+        }
+      },
+      ops);
+  return reports;
+}
+
+// Where the batch's sync of the file system fails, each file is synced
+// alone, and one whose sync fails is reported failed with its cause, its
+// new file never put in place nor left behind.
+TEST(TagWriter, ABatchReportsDoneOnlyWhatIsDurable) {
+  const std::string failed =
+      "File error. Cannot write the file. Input/output error";
+  TempDir dir;
+  EXPECT_EQ(BatchReports(dir, {"SyncFileSystem"}),
+            (std::vector<std::string>{"done", "done"}));
+  EXPECT_EQ(Frames(ReadFile(dir / "none.mp3")), Text("TIT2", "New"));
+  EXPECT_EQ(BatchReports(dir, {"SyncFileSystem", "Flush"}),
+            (std::vector<std::string>{failed, failed}));
+  EXPECT_EQ(ReadFile(dir / "none.mp3"), Mpeg(5));
+  EXPECT_EQ(dir.Entries(), 2u);
 }
 
 }  // namespace
