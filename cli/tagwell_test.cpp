@@ -360,6 +360,42 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
   }
 }
 
+// SIGINT, SIGTERM or SIGHUP at any point of a batch end it with every file
+// old or new, a summary for each new one, nothing left beside them, and the
+// status of the signal.
+TEST(FileSafety, ASignalEndsABatchWithEachFileOldOrNewAndReported) {
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    TempDir dir;
+    std::vector<std::string> args{"--each", "-set", "title", "T"};
+    for (int i = 0; i < 100; ++i) {
+      args.push_back(dir / ("s" + std::to_string(i) + ".mp3"));
+      WriteFile(args.back(), kAudio);
+    }
+    TempDir out;
+    pid_t pid = StartTagwell(args, out / "out");
+    usleep(round * 4000);
+    int signal = std::array{SIGINT, SIGTERM, SIGHUP}[round % 3];
+    kill(pid, signal);
+    int status = ExitStatus(pid);
+    EXPECT_TRUE(status == 0 || status == 128 + signal) << status;
+    size_t edited = 0;
+    for (size_t i = 4; i < args.size(); ++i) {
+      std::string after = ReadFile(args[i]);
+      edited += after != kAudio;
+      EXPECT_TRUE(after == kAudio || (Frames(after) == Text("TIT2", "T") &&
+                                      AudioOf(after) == kAudio));
+    }
+    std::string printed = ReadFile(out / "out");
+    size_t summaries = 0;
+    for (size_t at = 0; (at = printed.find("For MP3", at)) != std::string::npos;
+         ++at)
+      ++summaries;
+    EXPECT_EQ(summaries, edited);
+    EXPECT_EQ(dir.Entries(), 100u);
+  }
+}
+
 // Where the file system can, whole blocks are inserted in front of the audio
 // of a large file, else the file is copied.
 TEST(LargeFiles, GrownTagsGetRoomInsertedOrACopy) {
