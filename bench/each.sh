@@ -4,7 +4,8 @@
 # installed if missing), on files whose tag has room and on untagged files;
 # then lists them with `tagwell --list` and with a C program that only opens
 # each file and reads its ID3v2 tag and last 128 bytes. Prints the medians of
-# 5 runs. Run ./run.sh once first so that build/tagwell exists.
+# 5 runs; then single edits in a crowded folder and an empty one. Run
+# ./run.sh once first so that build/tagwell exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/timing.sh
@@ -63,3 +64,16 @@ make_files work room
 list=$(for _ in 1 2 3 4 5; do time_ms "$tagwell" --list "$dir/work"/*.mp3; done | median)
 read=$(for _ in 1 2 3 4 5; do time_ms "$dir/read" "$dir/work"/*.mp3; done | median)
 printf '%-34s %12s\n' "tagwell --list" "$list" "open and read only (C)" "$read"
+
+# One edit in place in a folder of 50,000 files against one in a folder of
+# one file: an edit that makes no new file reads no folder.
+mkdir "$dir/crowd" "$dir/alone"
+(cd "$dir/crowd" && seq 50000 | xargs touch)
+for folder in crowd alone; do
+  cp sample/sample.mp3 "$dir/$folder/song.mp3"
+  "$tagwell" "$dir/$folder/song.mp3" -set title Title >/dev/null
+done
+edit() { for i in $(seq 100); do "$tagwell" "$1" -set title "T$i" >/dev/null; done; }
+crowd=$(for _ in 1 2 3 4 5; do time_ms edit "$dir/crowd/song.mp3"; done | median)
+alone=$(for _ in 1 2 3 4 5; do time_ms edit "$dir/alone/song.mp3"; done | median)
+printf '%-34s %12s\n' "100 edits, folder of 50,000" "$crowd" "100 edits, folder of one" "$alone"
