@@ -224,8 +224,8 @@ void Replacement::Commit(const TagFile& file) {
   if (!Unchanged(file) || !StillNamed(file)) throw EditError(kChanged);
   if (ops_->Exchange(dir_, name_, file.name)) {
     // What the name held a moment ago is at hand: the file read, which
-    // goes, or one put there since the check, which goes back.
-    if (!StillNamed(file, name_)) {
+    // goes, or one put there or changed since the check, which goes back.
+    if (!StillNamed(file, name_) || !Unchanged(file)) {
       // If it cannot, the stranger's file stays under the temporary name.
       if (!ops_->Exchange(dir_, name_, file.name)) name_.clear();
       throw EditError(kChanged);

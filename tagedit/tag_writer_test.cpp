@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -45,18 +46,22 @@ TEST(TagWriter, KeepsFittingRoomElsePadsAtLeast1KiBTo2KiBFiles) {
 // copy-on-write file system or an I/O error would.
 class FailingOps : public FileOps {
  public:
-  explicit FailingOps(int fail_at) : left_(fail_at) {}
+  // `instead`, if given, runs in place of the failure.
+  explicit FailingOps(int fail_at, std::function<void()> instead = nullptr)
+      : left_(fail_at), instead_(std::move(instead)) {}
   bool Proceed(const char* name) override {
     if (left_-- != 0) return true;
     failed_call = name;
+    if (instead_) instead_();
     errno = ENOSPC;
-    return false;
+    return instead_ != nullptr;
   }
   bool failed() const { return left_ < 0; }
   std::string failed_call;
 
  private:
   int left_;
+  std::function<void()> instead_;
 };
 
 // Writes a new tag holding a title into `file`; what that throws, if anything.
@@ -83,13 +88,19 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
     std::string opened;          // where the file opened is then
     std::string error;           // what the write throws
     bool late = false;           // swapped as the names are exchanged
+    bool fail_back = false;      // and the exchange back fails
   };
   // Swaps when a new file is about to take the name.
   struct LateOps : FileOps {
     std::function<void()> swap;
+    bool fail_back = false;
     bool Exchange(int dir, const std::string& a,
                   const std::string& b) override {
-      if (swap) std::exchange(swap, nullptr)();
+      if (swap) {
+        std::exchange(swap, nullptr)();
+      } else if (fail_back) {
+        return false;
+      }
       return FileOps::Exchange(dir, a, b);
     }
   };
@@ -98,6 +109,7 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
       {tagged, "music/song.mp3", "music/moved", "music/moved", ""},  // in place
       {Mpeg(5), "music/song.mp3", "music/moved", "music/moved", changed},  // rewrite
       {Mpeg(5), "music/song.mp3", "music/moved", "music/moved", changed, true},
+      {Mpeg(5), "music/song.mp3", "music/moved", "music/moved", changed, true, true},
       {Mpeg(5), "music", "moved", "moved/song.mp3", ""},
       {tagged, "", "music/song.mp3", "music/song.mp3", changed},  // still downloading
       {Mpeg(5), "", "music/song.mp3", "music/song.mp3", changed},
@@ -111,6 +123,7 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
     WriteFile(root / "victim/song.mp3", "precious");
     TagFile file = OpenTagFile(root / "music/song.mp3");
     LateOps ops;
+    ops.fail_back = c.fail_back;
     ops.swap = [&] {
       if (c.swapped.empty()) {
         std::ofstream(root / c.moved, std::ios::app) << "more";
@@ -129,6 +142,12 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
                     : after == c.content + (c.swapped.empty() ? "more" : ""))
         << c.swapped;
     EXPECT_EQ(ReadFile(root / "victim/song.mp3"), "precious") << c.swapped;
+    // The link put there is never removed: swapped back, or beside the name.
+    if (c.late) {
+      EXPECT_EQ(std::distance(
+                    std::filesystem::directory_iterator(root / "music"), {}),
+                c.fail_back ? 3 : 2);
+    }
   }
 }
 
@@ -183,6 +202,18 @@ TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
       WriteFile(dir / "song.mp3", content);
       ASSERT_TRUE(!linked || link((dir / "song.mp3").c_str(),
                                   (dir / "other").c_str()) == 0);
+      // At the same call, another program appends audio instead: never cut.
+      TempDir grown;
+      WriteFile(grown / "song.mp3", content);
+      FailingOps appending(fail_at, [&] {
+        std::ofstream(grown / "song.mp3", std::ios::app) << "MORE";
+      });
+      WriteTitle(OpenTagFile(grown / "song.mp3"), appending);
+      std::string audio = AudioOf(content), more = ReadFile(grown / "song.mp3");
+      EXPECT_NE(more.find(audio), std::string::npos);
+      EXPECT_TRUE(!appending.failed() || more.find("MORE") != std::string::npos)
+          << appending.failed_call;
+      EXPECT_EQ(grown.Entries(), 1u);
       FailingOps ops(fail_at);
       std::string error = WriteTitle(OpenTagFile(dir / "song.mp3"), ops);
       std::string after = ReadFile(dir / "song.mp3");
