@@ -25,6 +25,7 @@ constexpr char32_t kLastByteChar = kByteChars + 0xFF;
 constexpr char kErrorKey[] = "error";
 constexpr char kFileKey[] = "file";
 
+// `bytes` as text a JSON string can hold, by the rule above.
 std::string JsonText(const std::string& bytes) {
   std::string text;
   for (size_t at = 0; at < bytes.size();) {
