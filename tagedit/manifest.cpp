@@ -47,8 +47,9 @@ std::string JsonText(const std::string& bytes) {
 std::string Bytes(const std::string& text) {
   std::string bytes;
   for (size_t at = 0; at < text.size();) {
-    char32_t point;
-    size_t length = Utf8CharAt(text, at, &point);
+    char32_t point = 0;
+    // The parser lets nothing else through; a stray byte would stay as it is.
+    size_t length = std::max<size_t>(Utf8CharAt(text, at, &point), 1);
     if (point >= kFirstByteChar && point <= kLastByteChar) {
       bytes += static_cast<char>(point - kByteChars);
     } else {

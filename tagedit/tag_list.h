@@ -9,9 +9,10 @@
 namespace tagedit {
 
 // The fields the file `name` holds, in the field table's order, each with its
-// value decoded to UTF-8 (bytes a frame stores as UTF-8 but are not stay as
-// they are): from its ID3v2 tag, or from its ID3v1 tag when it has no other.
-// Reads the file and nothing else; throws EditError when it cannot be read.
+// value decoded to UTF-8 (where a frame claims UTF-8 and is not, its bytes
+// stay as they are): from its ID3v2 tag, or from its ID3v1 tag when it has no
+// other. Reads the file and nothing else; throws EditError when it cannot be
+// read.
 std::vector<FieldEdit> ReadFields(const std::string& name);
 
 // The fields ReadFields gives, one "field: value" line each, ended by a line
