@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 exec 1>&2
 
-packages=(g++ cmake make libid3-3.8.3-dev zlib1g-dev libgtest-dev dpkg-dev)
+packages=(g++ cmake make libid3-3.8.3-dev nlohmann-json3-dev zlib1g-dev libgtest-dev
+  dpkg-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||

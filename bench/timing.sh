@@ -11,11 +11,16 @@ time_ms() {
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# Sets `tagwell` to the built binary, and installs Debian's python3-mutagen
-# for mid3v2 if it is missing.
-need_tagwell_and_mid3v2() {
+# Sets `tagwell` to the built binary.
+need_tagwell() {
   tagwell=$PWD/build/tagwell
   [ -x "$tagwell" ] || { echo "build/tagwell is missing: run ./run.sh first" >&2; exit 1; }
+}
+
+# Sets `tagwell` as need_tagwell does, and installs Debian's python3-mutagen
+# for mid3v2 if it is missing.
+need_tagwell_and_mid3v2() {
+  need_tagwell
   if ! command -v mid3v2 >/dev/null; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-mutagen >/dev/null

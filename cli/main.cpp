@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <string>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
+#include "tagedit/manifest.h"
 #include "tagedit/tag_edit.h"
 #include "tagedit/tag_list.h"
 
@@ -94,40 +96,79 @@ int ListFiles(const tagedit::ArgumentList& args) {
   return status;
 }
 
+// Prints the fields of every file named after "--list --json" as one JSON
+// array, an object a line, as it reads them; a file that cannot be read gets
+// its message there and on standard error, and fails the run.
+int ListJson(const tagedit::ArgumentList& args) {
+  if (args.size() <= 3) {
+    std::cout << tagedit::kNotEnoughArguments;
+    return 1;
+  }
+  int status = 0;
+  std::cout << "[";
+  for (size_t i = 3; i < args.size(); ++i) {
+    std::cout << (i == 3 ? "\n" : ",\n");
+    try {
+      std::cout << tagedit::ListingJson(args[i], tagedit::ReadFields(args[i]));
+    } catch (const std::exception& failure) {
+      ReportFailure(args[i], failure);
+      std::cout << tagedit::FailureJson(args[i], Message(failure));
+      status = 1;
+    }
+  }
+  std::cout << "\n]\n";
+  return status;
+}
+
 }  // namespace
 
-// Edits every file named after "--each" and its groups, printing each file's
-// summary, or its failure on standard error, as it is done; while a long batch
-// runs, a line on a terminal's standard error says how far it is. Returns
-// the exit status: 128 and the signal's number for a batch a signal ended.
-int EditEach(const tagedit::ArgumentList& args) {
+// Edits the files of the batch `run` makes, printing each file's summary, or
+// its failure on standard error, as it is done; while a long batch runs, a
+// line on a terminal's standard error says how far it is. Returns the exit
+// status: 128 and the signal's number for a batch a signal ended.
+int EditBatch(const std::function<int(const tagedit::EachReport&)>& run) {
   bool terminal = isatty(STDERR_FILENO);
   auto start = std::chrono::steady_clock::now();
   bool progress = false;
   int status = 0;
-  int signal = tagedit::ApplyTagEditsToEach(
-      args, [&](const tagedit::EachResult& result) {
-        if (progress) std::cerr << "\r\033[K";
-        if (result.failure) {
-          status = 1;
-          try {
-            std::rethrow_exception(result.failure);
-          } catch (const std::exception& failure) {
-            ReportFailure(result.name, failure);
-          }
-        } else {
-          std::cout << result.summary;
-        }
-        progress = terminal && result.done < result.total &&
-                   std::chrono::steady_clock::now() - start > kProgressAfter;
-        if (progress) {
-          std::cout.flush();
-          std::cerr << "tagwell: " << result.done << " of " << result.total
-                    << " files" << std::flush;
-        }
-      });
+  int signal = run([&](const tagedit::EachResult& result) {
+    if (progress) std::cerr << "\r\033[K";
+    if (result.failure) {
+      status = 1;
+      try {
+        std::rethrow_exception(result.failure);
+      } catch (const std::exception& failure) {
+        ReportFailure(result.name, failure);
+      }
+    } else {
+      std::cout << result.summary;
+    }
+    progress = terminal && result.done < result.total &&
+               std::chrono::steady_clock::now() - start > kProgressAfter;
+    if (progress) {
+      std::cout.flush();
+      std::cerr << "tagwell: " << result.done << " of " << result.total
+                << " files" << std::flush;
+    }
+  });
   if (progress) std::cerr << "\r\033[K";
   return signal != 0 ? 128 + signal : status;
+}
+
+// Edits the files of the manifest `name` as one batch, printed as EditBatch
+// prints; a manifest that cannot be read or is refused touches no file and
+// is reported on standard error.
+int ApplyManifest(const std::string& name) {
+  tagedit::Manifest manifest;
+  try {
+    manifest = tagedit::ReadManifest(name);
+  } catch (const std::exception& failure) {
+    ReportFailure(name, failure);
+    return 1;
+  }
+  return EditBatch([&](const tagedit::EachReport& report) {
+    return tagedit::ApplyTagEditsToFiles(manifest.files, report);
+  });
 }
 
 // Whether all that was printed reached standard output; if not, says so on
@@ -145,6 +186,8 @@ int main(int argc, char** argv) {
     PrintUsage();
   } else if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     PrintHelp();
+  } else if (args.size() > 2 && args[1] == "--list" && args[2] == "--json") {
+    status = ListJson(args);
   } else if (args.size() > 2 && args[1] == "--list") {
     status = ListFiles(args);
   } else if (args.size() == 2 && args[1] == "--version") {
@@ -157,8 +200,12 @@ int main(int argc, char** argv) {
     signal(SIGCHLD, SIG_DFL);
     tagedit::SummaryText summary;
     try {
-      if (args[1] == "--each") {
-        status = EditEach(args);
+      if (args[1] == "--each" || (args.size() == 3 && args[1] == "--apply")) {
+        status = args[1] == "--each"
+                     ? EditBatch([&](const tagedit::EachReport& report) {
+                         return tagedit::ApplyTagEditsToEach(args, report);
+                       })
+                     : ApplyManifest(args[2]);
         OutputWritten();
         return status;
       }

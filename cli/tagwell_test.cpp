@@ -211,6 +211,74 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
   }
 }
 
+// --list --json and --apply: names and values of any bytes, per-file values,
+// a file named twice, "" removing, "error" ignored; a manifest with any fault
+// is refused whole, and no file touched.
+TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
+  struct Row {
+    std::vector<std::string> args;  // "@" is the folder; stdin is @/m.json
+    std::string manifest, out, err;
+    int status;
+    std::string after = "";  // --list --json of both files; "" if untouched
+  };
+  // clang-format off
+  const std::string odd = "@/odd\n\xE9.mp3", odd_json = "@/odd\\n\xEE\xBF\xA9.mp3";  // the byte as U+EFE9
+  // Stored as UTF-8: a byte that is not, then U+EF80 itself, byte by byte.
+  const std::string odd_tag = Id3v2(4, Frame("TIT2", "\x03" "a\xFF\xEE\xBE\x80"s, 0, 4), 100) + kAudio;
+  const std::vector<std::string> apply{"--apply", "@/m.json"};
+  auto refused = [&](const std::string& entry, const std::string& message) {
+    return Row{apply, "[{\"file\":\"@/song.mp3\",\"title\":\"T\"},\n" + entry, "",
+               "tagwell: @/m.json: Manifest error. " + message + "\n", 1};
+  };
+  const Row rows[] = {
+      {{"--list", "--json", "@/song.mp3", odd, "@/none.mp3"}, "",
+       "[\n{\"file\":\"@/song.mp3\",\"title\":\"Old\"},\n{\"file\":\"" + odd_json + "\",\"title\":\"a\xEE\xBF\xBF\xEE\xBF\xAE\xEE\xBE\xBE\xEE\xBE\x80\"},\n"
+       "{\"file\":\"@/none.mp3\",\"error\":\"File error. Cannot open the file.\"}\n]\n",
+       "tagwell: @/none.mp3: File error. Cannot open the file.\n", 1},
+      {{"--apply", "-"}, "[{\"file\":\"@/song.mp3\",\"title\":\"One\",\"tracknum\":\"1\",\"error\":\"x\"},\n"
+       "{\"file\":\"" + odd_json + "\",\"title\":\"T\\uefff\",\"tracknum\":\"2/9\",\"comment\":\"\"},{\"file\":\"@/none.mp3\"},"
+       "{\"file\":\"@/song.mp3\",\"title\":\"\"}]",
+       "For MP3 File: @/song.mp3\r\n- Set tracknum to 1\r\n- Set title to One\r\nFor MP3 File: " + odd +
+       "\r\n- Set tracknum to 2/9\r\n- Set title to T\xFF\r\n- Set comment to \r\nFor MP3 File: @/song.mp3\r\n- Set title to \r\n",
+       "tagwell: @/none.mp3: File error. Cannot open the file.\n", 1,
+       "[\n{\"file\":\"@/song.mp3\",\"tracknum\":\"1\"},\n{\"file\":\"" + odd_json + "\",\"tracknum\":\"2/9\",\"title\":\"T\xC3\xBF\"}\n]\n"},
+      refused("{\"file\":\"a\",}]", "Not JSON at line 2, column 13: syntax error while parsing object key - unexpected '}'; expected string literal"),
+      {apply, "{\"file\":\"@/song.mp3\"}", "", "tagwell: @/m.json: Manifest error. The top level is not an array.\n", 1},
+      refused("1]", "Entry 2 is not an object."), refused("{\"title\":\"x\"}]", "Entry 2 has no \"file\"."),
+      refused("{\"file\":\"@/song.mp3\",\"year\":2024}]", "Entry 2: \"year\" is not a string."),
+      refused("{\"file\":\"@/song.mp3\",\"Title\":\"x\"}]", "Entry 2: unknown key \"Title\"."),
+      refused("{\"file\":\"@/song.mp3\",\"tracknum\":\"256\"}]", "Entry 2: Incorrect argument usage. Invalid track number."),
+      refused("{\"file\":\"@/song.mp3\\u0000.x\"}]", "Entry 2: \"file\" holds a zero byte."),
+      {{"--apply", "@/none.json"}, "", "", "tagwell: @/none.json: File error. Cannot open the file. (No such file or directory)\n", 1},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE("row " + std::to_string(&row - rows));
+    TempDir dir;
+    std::string folder = dir / "";
+    folder.pop_back();
+    auto at = [&](const std::string& text) { return WithFile(text, folder); };
+    WriteFile(dir / "song.mp3", kTagged);
+    WriteFile(at(odd), odd_tag);
+    WriteFile(dir / "m.json", at(row.manifest));
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) args.push_back(at(arg));
+    RunResult result = RunTagwell(args, [&] {
+      if (!freopen((dir / "m.json").c_str(), "r", stdin)) _exit(126);
+    });
+    EXPECT_EQ(result.out, at(row.out));
+    EXPECT_EQ(result.err, at(row.err));
+    EXPECT_EQ(result.status, row.status);
+    if (row.after.empty()) {
+      EXPECT_TRUE(ReadFile(dir / "song.mp3") == kTagged &&
+                  ReadFile(at(odd)) == odd_tag);
+    } else {
+      EXPECT_EQ(RunTagwell({"--list", "--json", dir / "song.mp3", at(odd)}).out,
+                at(row.after));
+    }
+  }
+}
+
 // Help is the usage text, then an example and the essentials.
 TEST(TagwellBinary, HelpStartsWithTheUsage) {
   for (const char* word : {"--help", "-h"})

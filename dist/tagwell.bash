@@ -1,5 +1,6 @@
 # bash completion for tagwell: a file, then groups of -set, a field and a
-# value; or --list and files; or --each, groups, an optional -- and files.
+# value; or --list, --json and files; or --each, groups, an optional -- and
+# files; or --apply and a manifest.
 
 # Sets `words` and `cword` to the words before the cursor as tagwell will get
 # them: for completion, bash also splits words at the characters of
@@ -27,7 +28,11 @@ _tagwell() {
   local cur=${words[cword]}
   COMPREPLY=()
   if [ "$cword" -eq 1 ] && [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W '--each --help --list --version' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W '--apply --each --help --list --version' -- "$cur")
+  elif [ "${words[1]}" = --apply ]; then
+    ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  elif [ "$cword" -eq 2 ] && [ "${words[1]}" = --list ] && [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W '--json' -- "$cur")
   elif [ "$cword" -eq 1 ] || [ "${words[1]}" = --list ]; then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   elif [ "${words[1]}" = --each ]; then

@@ -1,13 +1,17 @@
 #compdef tagwell
 # zsh completion for tagwell: a file, then groups of -set, a field and a
-# value; or --list and files; or --each, groups, an optional -- and files.
+# value; or --list, --json and files; or --each, groups, an optional -- and
+# files; or --apply and a manifest.
 if (( CURRENT == 2 )); then
   if [[ $PREFIX == -* ]]; then
-    compadd -- --each --help --list --version
+    compadd -- --apply --each --help --list --version
   else
     _files
   fi
+elif [[ $words[2] == --apply ]]; then
+  (( CURRENT == 3 )) && _files
 elif [[ $words[2] == --list ]]; then
+  (( CURRENT == 3 )) && compadd -- --json
   _files
 elif [[ $words[2] == --each ]]; then
   # The groups go on while a keyword reads -set; then come the files.

@@ -35,6 +35,18 @@ inline constexpr char kInUse[] =
     "File error. The file is in use by another program.";
 inline constexpr char kChanged[] =
     "File error. The file changed during the edit.";
+// A manifest refused, whole: the first words, then the fault; an entry is
+// named by its place in the array, counted from 1, and a key as JSON writes
+// it.
+inline constexpr char kManifestRefused[] = "Manifest error. ";
+inline constexpr char kNotJson[] = "Not JSON ";  // then where and why
+inline constexpr char kNotArray[] = "The top level is not an array.";
+inline constexpr char kEntry[] = "Entry ";
+inline constexpr char kNotObject[] = " is not an object.";
+inline constexpr char kNoFile[] = " has no \"file\".";
+inline constexpr char kNotString[] = " is not a string.";
+inline constexpr char kZeroByte[] = " holds a zero byte.";
+inline constexpr char kUnknownKey[] = "unknown key ";
 // On standard error, where the output of a command could not be written.
 inline constexpr char kOutputLost[] =
     "tagwell: cannot write to standard output\n";

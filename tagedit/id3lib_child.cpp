@@ -35,6 +35,8 @@ constexpr auto kWallClock = std::chrono::seconds(30);
 constexpr rlim_t kMemoryBytes = 2147483648;  // 2 GiB
 // Ahead of the frames, so that an empty frame list is told from a failure.
 constexpr char kRendered = 'K';
+// How many bytes give the length of each list's frames in the reply.
+constexpr size_t kLengthBytes = 4;
 
 using TextHelper = ID3_Frame* (*)(ID3_Tag*, const char*, bool);
 using RemoveHelper = size_t (*)(ID3_Tag*);
@@ -106,20 +108,32 @@ void ApplyEdit(const FieldEdit& edit, ID3_Tag& tag) {
   }
 }
 
-std::string ChildReply(const std::vector<FieldEdit>& edits) {
-  ID3_Tag tag;
-  for (const FieldEdit& edit : edits) ApplyEdit(edit, tag);
-  std::ostringstream bytes;
-  ID3_OStreamWriter writer(bytes);
-  // The iterator's class has no virtual destructor, so it cannot be deleted
-  // safely; it lives as long as the child, which ends right after.
-  ID3_Tag::Iterator* frames = tag.CreateIterator();
-  while (ID3_Frame* frame = frames->GetNext()) frame->Render(writer);
-  return kRendered + bytes.str();
+// The mark, then each list's frames, each behind its length in kLengthBytes
+// bytes, so that the parent can split the reply.
+std::string ChildReply(
+    const std::vector<const std::vector<FieldEdit>*>& lists) {
+  std::string reply(1, kRendered);
+  for (const std::vector<FieldEdit>* edits : lists) {
+    ID3_Tag tag;
+    for (const FieldEdit& edit : *edits) ApplyEdit(edit, tag);
+    std::ostringstream bytes;
+    ID3_OStreamWriter writer(bytes);
+    // The iterator's class has no virtual destructor, so it cannot be deleted
+    // safely; it lives as long as the child, which ends right after.
+    ID3_Tag::Iterator* frames = tag.CreateIterator();
+    while (ID3_Frame* frame = frames->GetNext()) frame->Render(writer);
+    std::string frame_list = bytes.str();
+    for (int i = kLengthBytes - 1; i >= 0; --i) {
+      reply += static_cast<char>(frame_list.size() >> (8 * i));
+    }
+    reply += frame_list;
+  }
+  return reply;
 }
 
-[[noreturn]] void RunChild(const std::vector<FieldEdit>& edits, int out,
-                           pid_t parent) {
+[[noreturn]] void RunChild(
+    const std::vector<const std::vector<FieldEdit>*>& lists, int out,
+    pid_t parent) {
   // An orphaned child would go on holding the file's lock.
   if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(1);
   // Nothing but the reply may leave the child: no messages from the C
@@ -141,7 +155,7 @@ std::string ChildReply(const std::vector<FieldEdit>& edits) {
   }
   std::string reply;
   try {
-    reply = ChildReply(edits);
+    reply = ChildReply(lists);
   } catch (...) {
     _exit(1);
   }
@@ -167,6 +181,11 @@ int GenreNumber(const std::string& name) {
 }
 
 std::string RenderFrames(const std::vector<FieldEdit>& edits) {
+  return RenderFrameLists({&edits})[0];
+}
+
+std::vector<std::string> RenderFrameLists(
+    const std::vector<const std::vector<FieldEdit>*>& lists) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw EditError(kCannotRead);
   UniqueFd in(pipe_fds[0]);
@@ -174,7 +193,7 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
   pid_t parent = getpid();
   pid_t child = fork();
   if (child < 0) throw EditError(kCannotRead);
-  if (child == 0) RunChild(edits, out.get(), parent);
+  if (child == 0) RunChild(lists, out.get(), parent);
   out.Reset();
 
   std::string reply;
@@ -207,7 +226,18 @@ std::string RenderFrames(const std::vector<FieldEdit>& edits) {
       reply[0] != kRendered) {
     throw EditError(kCannotRead);
   }
-  return reply.substr(1);
+  std::vector<std::string> frame_lists;
+  for (size_t at = 1; frame_lists.size() < lists.size();) {
+    if (reply.size() - at < kLengthBytes) throw EditError(kCannotRead);
+    size_t length = 0;
+    for (size_t i = 0; i < kLengthBytes; ++i) {
+      length = length << 8 | static_cast<unsigned char>(reply[at++]);
+    }
+    if (reply.size() - at < length) throw EditError(kCannotRead);
+    frame_lists.push_back(reply.substr(at, length));
+    at += length;
+  }
+  return frame_lists;
 }
 
 }  // namespace tagedit

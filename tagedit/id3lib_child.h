@@ -14,6 +14,11 @@ namespace tagedit {
 // EditError when the child fails.
 std::string RenderFrames(const std::vector<FieldEdit>& edits);
 
+// The frames RenderFrames gives for each of `lists`, in order, all rendered
+// by one child process; throws EditError when the child fails.
+std::vector<std::string> RenderFrameLists(
+    const std::vector<const std::vector<FieldEdit>*>& lists);
+
 // The number of the genre `name` in id3lib's list of ID3v1 genres, any case,
 // or -1.
 int GenreNumber(const std::string& name);

@@ -71,22 +71,69 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
 constexpr size_t kWindow = 64;
 constexpr uint64_t kWindowBytes = uint64_t{64} << 20;
 
-// The frames id3lib renders for a command's groups: once, when first needed.
+// How many files a batch looks ahead for commands to render in the same
+// child process as the one a file needs: a child for each command would cost
+// a batch of files that each get their own values more than the edits.
+constexpr size_t kRenderAhead = 256;
+
+// The frames id3lib renders for the commands of a batch's files, edited in
+// order: each command's when a file first needs them, together with those of
+// the next kRenderAhead files, and kept only as long as that.
 class Rendering {
  public:
-  explicit Rendering(const std::vector<FieldEdit>& edits) : edits_(edits) {}
+  explicit Rendering(const std::vector<BatchFile>& files) : files_(files) {}
+  // Moves on to files_[at], whose command frames() renders.
+  void MoveTo(size_t at) { at_ = at; }
   const std::string& frames() {
-    if (!rendered_) {
-      frames_ = RenderFrames(edits_);
-      rendered_ = true;
-    }
-    return frames_;
+    const EditCommand* command = files_[at_].command;
+    if (rendered_.count(command) == 0) RenderAhead();
+    const Rendered& rendered = rendered_.at(command);
+    if (rendered.failure) std::rethrow_exception(rendered.failure);
+    return rendered.frames;
   }
 
  private:
-  const std::vector<FieldEdit>& edits_;
-  bool rendered_ = false;
-  std::string frames_;
+  struct Rendered {
+    std::string frames;
+    std::exception_ptr failure;
+  };
+
+  // Renders the commands of the next files, and forgets those of the files
+  // passed; if it fails, the commands are as they were.
+  void RenderAhead() {
+    std::map<const EditCommand*, Rendered> ahead;
+    std::vector<const EditCommand*> commands;
+    std::vector<const std::vector<FieldEdit>*> lists;
+    for (size_t i = at_; i < files_.size() && i < at_ + kRenderAhead; ++i) {
+      const EditCommand* command = files_[i].command;
+      if (ahead.emplace(command, Rendered{}).second) {
+        commands.push_back(command);
+        lists.push_back(&command->edits);
+      }
+    }
+    try {
+      std::vector<std::string> frames = RenderFrameLists(lists);
+      for (size_t i = 0; i < commands.size(); ++i) {
+        ahead[commands[i]].frames = std::move(frames[i]);
+      }
+    } catch (...) {
+      if (commands.size() == 1) throw;
+      // Values the library fails on fail their own files, not their
+      // neighbours'.
+      for (const EditCommand* command : commands) {
+        try {
+          ahead[command].frames = RenderFrames(command->edits);
+        } catch (...) {
+          ahead[command].failure = std::current_exception();
+        }
+      }
+    }
+    rendered_ = std::move(ahead);
+  }
+
+  const std::vector<BatchFile>& files_;
+  size_t at_ = 0;
+  std::map<const EditCommand*, Rendered> rendered_;
 };
 
 // Edits the file `name` with `edits`; returns it open and locked, as a batch
@@ -159,7 +206,8 @@ void ApplyTagEdits(const ArgumentList& args, SummaryText& summary) {
   // Every word is checked before the file is opened, so a wrong command is
   // reported as such whatever state the file is in.
   EditCommand command = ParseCommand(args);
-  Rendering rendering(command.edits);
+  const std::vector<BatchFile> files{{command.file_names[0], &command}};
+  Rendering rendering(files);
   FileOps ops;
   EditFile(command.file_names[0], command.edits, rendering, ops, nullptr);
   summary = Summarize(command, command.file_names[0]);
@@ -170,8 +218,8 @@ int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
   // A signal ends the batch between files, not inside a window.
   SignalBlock signals;
   ops.defer_syncs = true;
-  // Each command's frames are rendered once, when a file first needs them.
-  std::map<const EditCommand*, Rendering> renderings;
+  // Commands' frames are rendered when a file first needs them.
+  Rendering rendering(files);
   std::vector<Edited> window;
   uint64_t window_bytes = 0;
   size_t done = 0;
@@ -217,8 +265,7 @@ int ApplyTagEditsToFiles(const std::vector<BatchFile>& files,
     Edited edited;
     edited.batch_file = &batch_file;
     const EditCommand& command = *batch_file.command;
-    Rendering& rendering =
-        renderings.try_emplace(&command, command.edits).first->second;
+    rendering.MoveTo(&batch_file - files.data());
     for (bool retried = false;; retried = true) {
       try {
         edited.file = EditFile(batch_file.name, command.edits, rendering, ops,

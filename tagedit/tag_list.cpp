@@ -10,8 +10,6 @@
 
 namespace tagedit {
 
-namespace {}  // namespace
-
 std::string Escaped(const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
   std::string line;
@@ -40,7 +38,7 @@ std::string Escaped(const std::string& text) {
   return line;
 }
 
-std::string ListFields(const std::string& name) {
+std::vector<FieldEdit> ReadFields(const std::string& name) {
   TagFile file = ReadTagFile(name);
   std::map<const Field*, std::string> values;
   if (!file.v2_tag.empty()) {
@@ -58,13 +56,19 @@ std::string ListFields(const std::string& name) {
       values[edit.field] = edit.value;
     }
   }
-  std::string listing;
+  std::vector<FieldEdit> fields;
   for (const Field* field : AllFields()) {
     auto value = values.find(field);
-    if (value != values.end()) {
-      listing +=
-          std::string(field->name) + ": " + Escaped(value->second) + "\n";
-    }
+    if (value != values.end()) fields.push_back({field, value->second});
+  }
+  return fields;
+}
+
+std::string ListFields(const std::string& name) {
+  std::string listing;
+  for (const FieldEdit& edit : ReadFields(name)) {
+    listing +=
+        std::string(edit.field->name) + ": " + Escaped(edit.value) + "\n";
   }
   return listing;
 }

@@ -4,36 +4,27 @@
 
 namespace tagedit {
 
-namespace {
-
-// Decodes strict UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF); returns false for anything else.
-bool DecodeUtf8(const std::string& bytes, std::u32string* code_points) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    int length = lead < 0x80   ? 1
-                 : lead < 0xC2 ? 0
-                 : lead < 0xE0 ? 2
-                 : lead < 0xF0 ? 3
-                 : lead < 0xF5 ? 4
-                               : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-      unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
-    }
-    static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (point < kSmallest[length - 1] || point > 0x10FFFF ||
-        (point >= 0xD800 && point <= 0xDFFF)) {
-      return false;
-    }
-    code_points->push_back(point);
-    i += length;
+size_t Utf8CharAt(const std::string& bytes, size_t at, char32_t* point) {
+  unsigned char lead = static_cast<unsigned char>(bytes[at]);
+  size_t length = lead < 0x80   ? 1
+                  : lead < 0xC2 ? 0
+                  : lead < 0xE0 ? 2
+                  : lead < 0xF0 ? 3
+                  : lead < 0xF5 ? 4
+                                : 0;
+  if (length == 0 || at + length > bytes.size()) return 0;
+  *point = length == 1 ? lead : lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    unsigned char next = static_cast<unsigned char>(bytes[at + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    *point = (*point << 6) | (next & 0x3F);
   }
-  return true;
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (*point < kSmallest[length - 1] || *point > 0x10FFFF ||
+      (*point >= 0xD800 && *point <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
 }
 
 void AppendUtf8(char32_t point, std::string* out) {
@@ -47,6 +38,20 @@ void AppendUtf8(char32_t point, std::string* out) {
   for (int k = length - 2; k >= 0; --k) {
     *out += static_cast<char>(0x80 | ((point >> (6 * k)) & 0x3F));
   }
+}
+
+namespace {
+
+// Decodes strict UTF-8; returns false for anything else.
+bool DecodeUtf8(const std::string& bytes, std::u32string* code_points) {
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t point;
+    size_t length = Utf8CharAt(bytes, i, &point);
+    if (length == 0) return false;
+    code_points->push_back(point);
+    i += length;
+  }
+  return true;
 }
 
 // UTF-16 in the given byte order; a byte-order mark overrides it. Lone

@@ -13,6 +13,14 @@ struct FrameText {
   std::u16string units;  // the UTF-16 code units, when utf16
 };
 
+// The length of the strict UTF-8 character (no overlong form, surrogate or
+// value past U+10FFFF) at `at` of `bytes`, whose code point goes to `point`;
+// 0 where none starts.
+size_t Utf8CharAt(const std::string& bytes, size_t at, char32_t* point);
+
+// Appends code point `point` to `out` in UTF-8.
+void AppendUtf8(char32_t point, std::string* out);
+
 // Valid UTF-8 up to U+00FF becomes ISO-8859-1, other valid UTF-8 becomes
 // UTF-16, and bytes that are not UTF-8 are kept as typed.
 FrameText EncodeFrameText(const std::string& value);
