@@ -49,6 +49,8 @@ void PrintHelp() {
                "file holds.\n"
                "tagwell --each -set <fieldname> <value> [..] [--] <mp3 "
                "filename> [..] sets them on every file.\n"
+               "tagwell --list --json <mp3 filename> [..] lists them as JSON; "
+               "tagwell --apply <manifest> sets what such a list holds.\n"
                "Exit status: 0 when done, 1 on any failure; a failure "
                "leaves the file as it was.\n"
                "See tagwell(1).\n";

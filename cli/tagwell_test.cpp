@@ -277,6 +277,21 @@ TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
                 at(row.after));
     }
   }
+  // A listing applied as it is writes nothing: not a byte, nor the inode or
+  // its times; a name of any bytes included.
+  TempDir dir;
+  const std::string name = dir / "odd\n\xE9.mp3";
+  WriteFile(name, kAudio);
+  RunTagwell({name, "-set", "title", "T\xC3\xA9", "-set", "tracknum", "3"});
+  const std::string bytes = ReadFile(name);
+  struct stat before, after;
+  stat(name.c_str(), &before);
+  WriteFile(dir / "m.json", RunTagwell({"--list", "--json", name}).out);
+  EXPECT_EQ(RunTagwell({"--apply", dir / "m.json"}).status, 0);
+  stat(name.c_str(), &after);
+  EXPECT_TRUE(ReadFile(name) == bytes && after.st_ino == before.st_ino &&
+              after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+              after.st_ctim.tv_nsec == before.st_ctim.tv_nsec);
 }
 
 // Help is the usage text, then an example and the essentials.
