@@ -260,23 +260,29 @@ TEST(TagWriter, WhatAKilledAppendLeftIsCompletedExactly) {
   }
 }
 
-// Sets, in a batch, a title on a file edited in place and one that gets a
-// new file, while the calls named fail; what each report says.
+// Sets, in a batch, a title on a file that gets a new file, one edited in
+// place and another new one, while the calls named fail, and the write
+// numbered `full_at` finds the disk full; what each report says.
 std::vector<std::string> BatchReports(const TempDir& dir,
-                                      std::set<std::string> failing) {
+                                      std::set<std::string> failing,
+                                      int full_at = -1) {
   struct Ops : FileOps {
     std::set<std::string> failing;
+    int writes_left;
     bool Proceed(const char* name) override {
-      errno = EIO;
-      return failing.count(name) == 0;
+      errno = name == "Write"s && writes_left-- == 0 ? ENOSPC : EIO;
+      return failing.count(name) == 0 && errno == EIO;
     }
   } ops;
   ops.failing = std::move(failing);
-  WriteFile(dir / "room.mp3", Id3v2(3, Text("TIT2", "Old"), 2000) + Mpeg(5));
+  ops.writes_left = full_at;
   WriteFile(dir / "none.mp3", Mpeg(5));
+  WriteFile(dir / "room.mp3", Id3v2(3, Text("TIT2", "Old"), 2000) + Mpeg(5));
+  WriteFile(dir / "late.mp3", Mpeg(5));
   EditCommand command{{}, {{FindField("title"), "New"}}};
-  std::vector<BatchFile> files{{dir / "room.mp3", &command},
-                               {dir / "none.mp3", &command}};
+  std::vector<BatchFile> files{{dir / "none.mp3", &command},
+                               {dir / "room.mp3", &command},
+                               {dir / "late.mp3", &command}};
   std::vector<std::string> reports;
   ApplyTagEditsToFiles(
       files,
@@ -294,18 +300,21 @@ std::vector<std::string> BatchReports(const TempDir& dir,
 
 // Where the batch's sync of the file system fails, each file is synced
 // alone, and one whose sync fails is reported failed with its cause, its
-// new file never put in place nor left behind.
+// new file never put in place nor left behind. A file that finds the disk
+// full while new files wait is tried again once they are in place.
 TEST(TagWriter, ABatchReportsDoneOnlyWhatIsDurable) {
   const std::string failed =
       "File error. Cannot write the file. Input/output error";
+  const std::vector<std::string> done{"done", "done", "done"};
   TempDir dir;
-  EXPECT_EQ(BatchReports(dir, {"SyncFileSystem"}),
-            (std::vector<std::string>{"done", "done"}));
+  EXPECT_EQ(BatchReports(dir, {"SyncFileSystem"}), done);
   EXPECT_EQ(Frames(ReadFile(dir / "none.mp3")), Text("TIT2", "New"));
   EXPECT_EQ(BatchReports(dir, {"SyncFileSystem", "Flush"}),
-            (std::vector<std::string>{failed, failed}));
+            (std::vector<std::string>{failed, failed, failed}));
   EXPECT_EQ(ReadFile(dir / "none.mp3"), Mpeg(5));
-  EXPECT_EQ(dir.Entries(), 2u);
+  EXPECT_EQ(dir.Entries(), 3u);
+  EXPECT_EQ(BatchReports(dir, {}, 4), done);  // the first write of late.mp3
+  EXPECT_EQ(Frames(ReadFile(dir / "late.mp3")), Text("TIT2", "New"));
 }
 
 }  // namespace
