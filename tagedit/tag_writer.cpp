@@ -166,10 +166,9 @@ void Rewrite(const TagFile& file, const std::string& v2, const std::string& v1,
 }  // namespace
 
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
-                      uint64_t audio_size) {
-  bool large = audio_size >= kLargeFile;
-  if (needed == 0) return large ? old_v2_size : 0;
-  if (old_v2_size >= needed && (large || old_v2_size - needed < 4096)) {
+                      uint64_t audio_size, bool keeps_room) {
+  if (needed == 0) return keeps_room ? old_v2_size : 0;
+  if (old_v2_size >= needed && (keeps_room || old_v2_size - needed < 4096)) {
     return old_v2_size;
   }
   uint64_t file_size = needed + kMinPadding + audio_size + kV1Size;
@@ -191,10 +190,12 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
   if (!Unchanged(file)) throw EditError(kChanged);
   std::string v2 = RenderV2Tag(tag);
   uint64_t audio_size = file.audio_end() - file.audio_begin();
-  uint64_t size = ChooseV2Size(tag.frames.empty() ? 0 : v2.size(),
-                               file.v2_room(), audio_size);
-  // A new file would split the names of a file with several.
+  // A new file would split the names of a file with several, so it keeps
+  // the room it has, as a large file does, rather than growing again.
   bool linked = file.status.st_nlink > 1;
+  uint64_t size =
+      ChooseV2Size(tag.frames.empty() ? 0 : v2.size(), file.v2_room(),
+                   audio_size, audio_size >= kLargeFile || linked);
   if (size == file.v2_room()) {
     std::string padded = PadV2(v2, size);
     // Nothing to change, nothing written: not even the file's times.

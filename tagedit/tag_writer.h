@@ -12,12 +12,13 @@
 namespace tagedit {
 
 // The size of the new ID3v2 tag, header included, for `needed` bytes of header
-// and frames (0 for no frame: no tag, but a large file keeps its room as a
-// tag of padding only): the old tag's room when the tag fits it with less
-// than 4 KiB to spare (any room, for 32 MiB of audio or more), else at least
-// 1 KiB of padding, up to the next multiple of 2 KiB for the whole file.
+// and frames beside `audio_size` bytes of audio (0 for no frame: no tag, but
+// a file that `keeps_room` keeps it as a tag of padding only): the old tag's
+// room when the tag fits it with less than 4 KiB to spare (any room, where it
+// `keeps_room`), else at least 1 KiB of padding, up to the next multiple of
+// 2 KiB for the whole file.
 uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
-                      uint64_t audio_size);
+                      uint64_t audio_size, bool keeps_room);
 
 // `v2` (header and frames) padded with zero bytes to `size` bytes, its header
 // saying so; empty when `size` is 0.
