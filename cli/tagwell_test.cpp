@@ -359,29 +359,40 @@ std::string Guards(const std::string& path) {
 }
 
 // A grown tag on a small file is written to a new inode, which gets every
-// guard of the old one: the ACL with its mask, other attributes, the flags.
-TEST(FileSafety, ANewInodeCarriesEveryGuard) {
-  TempDir dir;
-  const std::string file = dir / "song.mp3";
-  WriteFile(file, kAudio);
-  // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as setfacl
-  // stores it.
-  // clang-format off
-  const std::string acl = "\x02\0\0\0" "\x01\0\x06\0\xFF\xFF\xFF\xFF" "\x02\0\x06\0\xFE\xFF\0\0" "\x04\0\x04\0\xFF\xFF\xFF\xFF"
-                          "\x10\0\x06\0\xFF\xFF\xFF\xFF" "\x20\0\x04\0\xFF\xFF\xFF\xFF"s;
-  // clang-format on
-  int nodump = FS_NODUMP_FL;
-  tagedit::UniqueFd fd(open(file.c_str(), O_RDONLY));
-  ASSERT_EQ(setxattr(file.c_str(), "system.posix_acl_access", acl.data(),
-                     acl.size(), 0) |
-                setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
-                ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump),
-            0);
-  const std::string before = Guards(file);
-  const ino_t inode = Stat(file).st_ino;
-  EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
-  EXPECT_NE(Stat(file).st_ino, inode);
-  EXPECT_EQ(Guards(file), before);
+// guard of the old one: the ACL with its mask, other attributes, the flags,
+// the set-user-ID bit and, as root, file capabilities; an edit in place gives
+// back what its write takes.
+TEST(FileSafety, EveryGuardStaysOnEveryPath) {
+  for (const std::string& content : {kAudio, kTagged}) {
+    TempDir dir;
+    const std::string file = dir / "song.mp3";
+    WriteFile(file, content);
+    // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as setfacl
+    // stores it; a capability of binding low ports, as setcap stores it.
+    // clang-format off
+    const std::string acl = "\x02\0\0\0" "\x01\0\x06\0\xFF\xFF\xFF\xFF" "\x02\0\x06\0\xFE\xFF\0\0" "\x04\0\x04\0\xFF\xFF\xFF\xFF"
+                            "\x10\0\x06\0\xFF\xFF\xFF\xFF" "\x20\0\x04\0\xFF\xFF\xFF\xFF"s;
+    const std::string capability = "\x01\0\0\x02\0\x04\0\0"s + std::string(12, '\0');
+    // clang-format on
+    int nodump = FS_NODUMP_FL;
+    tagedit::UniqueFd fd(open(file.c_str(), O_RDONLY));
+    ASSERT_EQ(setxattr(file.c_str(), "system.posix_acl_access", acl.data(),
+                       acl.size(), 0) |
+                  setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
+                  ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump),
+              0);
+    if (geteuid() == 0) {
+      ASSERT_EQ(setxattr(file.c_str(), "security.capability", capability.data(),
+                         capability.size(), 0),
+                0);
+    }
+    chmod(file.c_str(), 04764);
+    const std::string before = Guards(file);
+    const ino_t inode = Stat(file).st_ino;
+    EXPECT_EQ(RunTagwell({file, "-set", "title", "T"}).status, 0);
+    EXPECT_EQ(Stat(file).st_ino != inode, content == kAudio);
+    EXPECT_EQ(Guards(file), before);
+  }
 }
 
 // Two editors of one file, through a symbolic link. Untagged, the first

@@ -1,6 +1,10 @@
 #include "tagedit/tag_writer.h"
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +25,53 @@ constexpr uint64_t kMinPadding = 1024;
 // From this much audio on, a grown tag gets room inserted in front of the
 // audio instead of a copy of the file, and a shrunk one keeps its room.
 constexpr uint64_t kLargeFile = uint64_t{32} << 20;
+
+// What a write takes from a file unless its writer may keep it: the
+// set-user-ID and set-group-ID bits and the file capabilities, which an edit
+// in place gives back after its last write.
+struct KeptGuards {
+  mode_t mode;
+  std::string capability;  // empty for none
+};
+constexpr char kCapability[] = "security.capability";
+
+// Whether the process has the capability `capability` in effect.
+bool Capable(int capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  return syscall(SYS_capget, &header, data) == 0 &&
+         (data[capability / 32].effective >> (capability % 32) & 1) != 0;
+}
+
+// The guards of `file` that writing it takes away; throws EditError, before
+// anything is written, where they could not be given back.
+KeptGuards GuardsToKeep(const TagFile& file) {
+  KeptGuards kept{static_cast<mode_t>(file.status.st_mode & 07777), {}};
+  std::string value(256, '\0');
+  ssize_t length =
+      fgetxattr(file.fd.get(), kCapability, value.data(), value.size());
+  if (length > 0) kept.capability = value.substr(0, length);
+  bool set_id = (kept.mode & (S_ISUID | S_ISGID)) != 0;
+  if ((!kept.capability.empty() && !Capable(CAP_SETFCAP)) ||
+      (set_id && file.status.st_uid != geteuid() && !Capable(CAP_FOWNER))) {
+    throw EditError(kCannotWrite, EPERM);
+  }
+  return kept;
+}
+
+// Gives `fd` back what its writes took of `kept`.
+bool GiveBack(int fd, const KeptGuards& kept, FileOps& ops) {
+  struct stat now;
+  if (!kept.capability.empty() && fgetxattr(fd, kCapability, nullptr, 0) < 0 &&
+      !ops.SetAttribute(fd, kCapability, kept.capability)) {
+    return false;
+  }
+  if (fstat(fd, &now) != 0) return false;
+  if ((now.st_mode & 07777) == kept.mode) return true;
+  // A group the caller is not in loses its set-group-ID bit all the same.
+  return ops.Chmod(fd, kept.mode) && fstat(fd, &now) == 0 &&
+         (now.st_mode & 07777) == kept.mode;
+}
 
 // Reports the failure of a call with errno `cause`: ESTALE, from FileOps,
 // says the file changed under the edit.
@@ -46,7 +97,8 @@ void PutBackAppended(const TagFile& file, int cause, FileOps& ops) {
 }
 
 // Puts the file back as it was, once its audio is back where it was.
-void PutBack(const TagFile& file, int cause, FileOps& ops) {
+void PutBack(const TagFile& file, const KeptGuards& kept, int cause,
+             FileOps& ops) {
   int fd = file.fd.get();
   std::string zeros;
   for (uint64_t at = 0; at < file.zero_blocks; at += zeros.size()) {
@@ -59,12 +111,13 @@ void PutBack(const TagFile& file, int cause, FileOps& ops) {
   } else {
     ops.Write(fd, file.v1_at, file.v1_tag);
   }
+  GiveBack(fd, kept, ops);
   ops.Flush(fd);
 }
 
 // Same-size tags overwrite the old ones.
 void WriteInPlace(const TagFile& file, const std::string& v2,
-                  const std::string& v1, FileOps& ops) {
+                  const std::string& v1, const KeptGuards& kept, FileOps& ops) {
   int fd = file.fd.get();
   SignalBlock block;
   // The ID3v1 tag goes first: appending it is the one write that can run out
@@ -72,9 +125,12 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
   bool v1_written = file.v1_tag.empty()
                         ? ops.Append(fd, file.v1_at, file.size, v1)
                         : ops.Write(fd, file.v1_at, v1);
-  if (v1_written && ops.Write(fd, 0, v2) && ops.Sync(fd)) return;
+  if (v1_written && ops.Write(fd, 0, v2) && GiveBack(fd, kept, ops) &&
+      ops.Sync(fd)) {
+    return;
+  }
   int cause = errno;
-  PutBack(file, v1_written ? 0 : cause, ops);
+  PutBack(file, kept, v1_written ? 0 : cause, ops);
   Fail(cause);
 }
 
@@ -82,7 +138,7 @@ void WriteInPlace(const TagFile& file, const std::string& v2,
 // file, which moves no audio, needs no space for a copy and keeps the inode;
 // returns false when the file system cannot, and then nothing has changed.
 bool InsertRoom(const TagFile& file, const std::string& v2,
-                const std::string& v1, FileOps& ops) {
+                const std::string& v1, const KeptGuards& kept, FileOps& ops) {
   uint64_t block = file.status.st_blksize;
   // The new tag fits in the room, and the old one becomes its padding: so the
   // old tag is overwritten only once the new one is complete and synced, and
@@ -106,7 +162,8 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
     zeroed = true;
     return ops.Write(fd, room + file.zero_blocks,
                      std::string(file.v2_tag.size(), '\0')) &&
-           (appends_v1 || ops.Write(fd, v1_at, v1)) && ops.Sync(fd);
+           (appends_v1 || ops.Write(fd, v1_at, v1)) &&
+           GiveBack(fd, kept, ops) && ops.Sync(fd);
   };
   if (complete()) return true;
   int cause = errno;
@@ -118,6 +175,7 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   }
   if (ops.Collapse(fd, room)) {
     if (appends_v1) PutBackAppended(file, appended ? 0 : cause, ops);
+    GiveBack(fd, kept, ops);
     ops.Flush(fd);
   }
   Fail(cause);
@@ -196,15 +254,17 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
   uint64_t size =
       ChooseV2Size(tag.frames.empty() ? 0 : v2.size(), file.v2_room(),
                    audio_size, audio_size >= kLargeFile || linked);
-  if (size == file.v2_room()) {
-    std::string padded = PadV2(v2, size);
-    // Nothing to change, nothing written: not even the file's times.
-    if (file.zero_blocks == 0 && padded == file.v2_tag && v1 == file.v1_tag) {
-      return;
-    }
-    WriteInPlace(file, padded, v1, ops);
+  bool in_place = size == file.v2_room();
+  std::string padded = in_place ? PadV2(v2, size) : "";
+  // Nothing to change, nothing written: not even the file's times.
+  if (in_place && file.zero_blocks == 0 && padded == file.v2_tag &&
+      v1 == file.v1_tag) {
+    return;
+  }
+  if (in_place) {
+    WriteInPlace(file, padded, v1, GuardsToKeep(file), ops);
   } else if ((audio_size >= kLargeFile || linked) &&
-             InsertRoom(file, v2, v1, ops)) {
+             InsertRoom(file, v2, v1, GuardsToKeep(file), ops)) {
     return;
   } else if (linked) {
     throw EditError(kCannotWrite);
