@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <set>
 #include <utility>
@@ -41,18 +40,24 @@ std::string TempName(uint64_t old_inode, uint64_t new_inode) {
 }
 
 // Whether `name` is what a killed edit left: a temporary name whose file,
-// open as `fd`, is one of the two inodes the name holds and alone.
+// open as `fd`, is alone and one of the two inodes the name holds.
 bool IsLeftover(const std::string& name, int fd) {
   struct stat status;
-  char* end = nullptr;
-  const char* digits = name.c_str() + sizeof kTempPrefix - 1;
-  unsigned long long old_inode = strtoull(digits, &end, 16);
-  if (end == digits || *end != '-') return false;
-  digits = end + 1;
-  unsigned long long new_inode = strtoull(digits, &end, 16);
-  return end != digits && *end == '\0' && fstat(fd, &status) == 0 &&
-         S_ISREG(status.st_mode) && status.st_nlink == 1 &&
-         (status.st_ino == old_inode || status.st_ino == new_inode);
+  std::string inodes = name.substr(sizeof kTempPrefix - 1);
+  size_t dash = inodes.find('-');
+  if (dash == std::string::npos || fstat(fd, &status) != 0 ||
+      !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+    return false;
+  }
+  std::string old_inode = inodes.substr(0, dash);
+  std::string new_inode = inodes.substr(dash + 1);
+  auto hex = [](const std::string& digits) {
+    return !digits.empty() &&
+           digits.find_first_not_of("0123456789abcdef") == std::string::npos;
+  };
+  std::string inode = Hex(status.st_ino);
+  return hex(old_inode) && hex(new_inode) &&
+         (old_inode == inode || new_inode == inode);
 }
 
 // Removes what killed edits left in the folder `dir`: leftovers that no
