@@ -2,8 +2,6 @@
 
 #include <zlib.h>
 
-#include <string_view>
-
 #include "tagedit/edit_error.h"
 #include "tagedit/file_io.h"
 
@@ -23,8 +21,6 @@ constexpr unsigned char kV4DataLength = 0x01;
 // More than any text a frame sensibly holds: a compressed frame inflating
 // past it is left unread.
 constexpr size_t kInflatedLimit = size_t{16} << 20;
-// Zeros, and the blanks and 0xFF bytes some taggers pad with instead.
-constexpr std::string_view kPaddingBytes("\0 \xFF", 3);
 
 unsigned char Byte(const std::string& bytes, size_t at) {
   return static_cast<unsigned char>(bytes[at]);
@@ -125,16 +121,23 @@ size_t FrameHeaderSize(int major) {
 size_t FrameIdSize(int major) { return major == 2 ? 3 : 4; }
 
 // Splits `list` into frames, reading every frame size as syncsafe or every
-// one as plain; false unless they end where the list or its padding does.
+// one as plain, and `stray` gets what follows them that is not padding;
+// false unless they end where the list, its padding or a v2.2 or v2.3 zero
+// where an id would start does.
 bool WalkFrames(const std::string& list, int major, bool syncsafe,
-                std::vector<V2Frame>* frames) {
+                std::vector<V2Frame>* frames, std::string* stray) {
   size_t header = FrameHeaderSize(major), id_size = FrameIdSize(major);
   frames->clear();
+  stray->clear();
   size_t at = 0;
-  // Before v2.4, a zero where an id would start ends the list for every
-  // reader, whatever follows it.
-  while (at < list.size() && !IsPadding(list, at) &&
-         (major == 4 || list[at] != 0)) {
+  while (at < list.size() && !IsPadding(list, at)) {
+    // Before v2.4, a zero where an id would start ends the frames for some
+    // readers, while mutagen and FFmpeg find frames behind it (after a block
+    // that looks like an unflagged extended header): kept as it is.
+    if (major < 4 && list[at] == 0) {
+      *stray = list.substr(at, list.find_last_not_of('\0') + 1 - at);
+      break;
+    }
     uint64_t size;
     if (list.size() - at < header || !IsFrameId(list, at, id_size)) {
       return false;
@@ -253,8 +256,8 @@ void ParseFrames(const std::string& list, V2Tag* tag) {
   // rest; so the tag has one rule, the one that walks it whole.
   bool v4 = tag->major == 4;
   tag->plain_sizes = false;
-  if (WalkFrames(list, tag->major, v4, &tag->frames)) return;
-  if (!v4 || !WalkFrames(list, 4, false, &tag->frames)) {
+  if (WalkFrames(list, tag->major, v4, &tag->frames, &tag->stray)) return;
+  if (!v4 || !WalkFrames(list, 4, false, &tag->frames, &tag->stray)) {
     throw EditError(kCannotRead);
   }
   tag->plain_sizes = true;
@@ -263,6 +266,7 @@ void ParseFrames(const std::string& list, V2Tag* tag) {
 std::string RenderV2Tag(const V2Tag& tag) {
   std::string body = tag.extended;
   for (const V2Frame& frame : tag.frames) body += frame.bytes;
+  body += tag.stray;
   return std::string("ID3") + static_cast<char>(tag.major) +
          static_cast<char>(tag.revision) + static_cast<char>(tag.flags) +
          SyncSafe(body.size()) + body;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tagedit {
@@ -17,6 +18,9 @@ inline constexpr size_t kV22FrameHeaderSize = 6;
 inline constexpr size_t kFrameHeaderSize = 10;
 // What the header's 28-bit syncsafe size can count, and no more.
 inline constexpr uint64_t kV2SizeLimit = uint64_t{1} << 28;
+
+// Zeros, and the blanks and 0xFF bytes some taggers pad with instead.
+inline constexpr std::string_view kPaddingBytes("\0 \xFF", 3);
 
 // Tag header flags.
 inline constexpr unsigned char kUnsynchronised = 0x80;
@@ -38,6 +42,9 @@ struct V2Tag {
   unsigned char flags = 0;  // as written: no unsynchronisation before v2.4
   std::string extended;     // the extended header written back, or empty
   std::vector<V2Frame> frames;
+  // What follows a zero where a v2.2 or v2.3 frame id would start when it is
+  // not all padding, trailing zeros left off: kept as it is, behind the frames.
+  std::string stray = "";
   bool plain_sizes = false;  // v2.4 frame sizes not syncsafe, as iTunes wrote
 };
 
@@ -51,11 +58,12 @@ uint64_t V2TagSize(const std::string& header);
 V2Tag ParseV2Tag(const std::string& bytes);
 
 // Splits `bytes`, a frame list of `tag`'s version, into `tag`'s frames up to
-// its padding, and learns how its sizes are written; throws EditError when
-// the list cannot be walked to its end.
+// its padding or stray bytes, and learns how its sizes are written; throws
+// EditError when the list cannot be walked to its end.
 void ParseFrames(const std::string& bytes, V2Tag* tag);
 
-// The header, extended header and frames of `tag`, without padding.
+// The header, extended header, frames and stray bytes of `tag`, without
+// padding.
 std::string RenderV2Tag(const V2Tag& tag);
 
 // The data of `frame` as a reader sees it, behind the bytes its flags add and

@@ -237,6 +237,10 @@ const Kind kKinds[] = {
     // for padding.
     {4, Id3v2(4, Frame("TYE ", "\0" "1999"s, 0, 4) + Text("TIT2", "Old", 4) + std::string(20, ' '), 0, 0x40),
      Frame("TYE ", "\0" "1999"s, 0, 4), "YTC|", 0, "", "", "*"},
+    // Frames behind a block that looks like an unflagged extended header:
+    // kept as they are, behind the frames set.
+    {3, Id3v2(3, "\0\0\0\x06\0\0\0\0\0\0"s + Text("TIT2", "Old") + Text("TPE1", "Ann"), 30),
+     "\0\0\0\x06\0\0\0\0\0\0"s + Text("TIT2", "Old") + Text("TPE1", "Ann"), "YTC|", 0, "", "", "*"},
     // ID3v1 alone: its fields become frames.
     {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), "Y|TC", 0, "",
      Id3v1({"Old", "Ann", "Alb", "", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},
