@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,26 +135,52 @@ std::string OpenError(const std::string& name, std::chrono::milliseconds wait) {
   return "";
 }
 
-// A lock held elsewhere is waited for, then reported. If meanwhile the name
-// was given to a symbolic link, the link is not followed, and the first
-// file's lock is let go before the name is looked at again.
+// A lock held elsewhere is waited for, then reported. Meanwhile the name is
+// given to a symbolic link, which is not followed, and the first file's lock
+// is let go before the name is looked at again; or a folder on the way to the
+// file, through a link, is swapped for a link, which redirects nothing.
 TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
-  TempDir dir;
-  const std::string name = dir / "song.mp3";
-  WriteFile(name, Mpeg(5));
-  WriteFile(dir / "victim.mp3", Mpeg(5));
-  UniqueFd held(open(name.c_str(), O_RDONLY));
-  flock(held.get(), LOCK_EX);
-  EXPECT_EQ(OpenError(name, std::chrono::milliseconds(50)),
-            "File error. The file is in use by another program.");
-  auto opened = std::async(std::launch::async, [&] {
-    return OpenError(name, std::chrono::seconds(10));
-  });
-  usleep(500000);  // until it waits for the lock, even on a busy machine
-  rename(name.c_str(), (dir / "moved.mp3").c_str());
-  ASSERT_EQ(symlink("victim.mp3", name.c_str()), 0);
-  held.Reset();
-  EXPECT_EQ(opened.get(), "File error. Cannot open the file.");
+  struct Case {
+    std::string opened, swapped;  // the name opened; the one made a link
+    std::string error;            // what opening it throws
+  };
+  const Case cases[] = {
+      {"music/song.mp3", "music/song.mp3", "File error. Cannot open the file."},
+      {"link.mp3", "music", ""}};
+  for (const Case& c : cases) {
+    TempDir root;
+    mkdir((root / "music").c_str(), 0755);
+    mkdir((root / "victim").c_str(), 0755);
+    WriteFile(root / "music/song.mp3", Mpeg(5));
+    WriteFile(root / "victim/song.mp3", Mpeg(5));
+    ASSERT_EQ(symlink("music/song.mp3", (root / "link.mp3").c_str()), 0);
+    struct stat original;
+    stat((root / "music/song.mp3").c_str(), &original);
+    UniqueFd held(open((root / "music/song.mp3").c_str(), O_RDONLY));
+    flock(held.get(), LOCK_EX);
+    EXPECT_EQ(OpenError(root / c.opened, std::chrono::milliseconds(50)),
+              "File error. The file is in use by another program.");
+    // The edit has opened the file for reading (a path handle raises no
+    // IN_OPEN) once the event comes, and so waits for the lock.
+    UniqueFd opens(inotify_init1(IN_CLOEXEC));
+    inotify_add_watch(opens.get(), (root / "music/song.mp3").c_str(), IN_OPEN);
+    auto opened = std::async(std::launch::async, [&]() -> std::string {
+      try {
+        TagFile file = OpenTagFile(root / c.opened, std::chrono::seconds(10));
+        return SameInode(file.status, original) && StillNamed(file) ? "" : "?";
+      } catch (const EditError& error) {
+        return error.what();
+      }
+    });
+    pollfd event{opens.get(), POLLIN, 0};
+    ASSERT_EQ(poll(&event, 1, 10000), 1);
+    rename((root / c.swapped).c_str(), (root / "moved").c_str());
+    ASSERT_EQ(symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
+                      (root / c.swapped).c_str()),
+              0);
+    held.Reset();
+    EXPECT_EQ(opened.get(), c.error) << c.opened;
+  }
 }
 
 // Whichever call fails, on every path (in place appending or overwriting the
