@@ -149,6 +149,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + std::string(200000, '\0') + kAudio}, {set, set_out, 0, tagged(3, Text("TIT2", "x") + "\0junk"s)},
       // Tag-wide unsynchronisation in v2.4, undone for a frame not flagged.
       {{"--list", "@"}, "comment: a\xC3\xBF\xC3\xA0" "b\n", 0, tagged(4, Frame("COMM", "\0XXX\0a\xFF\0\xE0" "b"s, 0, 4), 0x80)},
+      // A compressed comment past the tag's budget is not read.
+      {{"--list", "@"}, "title: x\n", 0, tagged(3, Text("TIT2", "x") + Frame("COMM", Compressed("\0XXX\0"s + std::string(2 << 20, 'c')), 0x0080))},
       // A compressed comment with a data length indicator.
       {{"--list", "@"}, "title: \xEF\xBF\xBD\xEF\xBF\xBD\n", 0, tagged(3, Frame("TIT2", "\x01\xFF\xFE\0\xDC\0\xDC"s))},  // lone low surrogates
       {{"--list", "@"}, "comment: v4\n", 0, tagged(4, Frame("COMM", "\0\0\0\x07\x78\x9C\x63\x88\x88\x88\x60\x28\x33\x01\0\x06\x4F\x01\xB3"s, 0x0009, 4))},

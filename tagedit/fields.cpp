@@ -16,6 +16,11 @@ namespace {
 constexpr size_t kDescription = 4;
 // The text encoding byte of UTF-16 with a byte-order mark.
 constexpr char kUtf16 = 1;
+// Enough of a comment to tell its description apart from the longest one
+// that matters, "ID3v1 Comment" in UTF-16 with its byte-order mark and
+// terminator: what is read of a compressed comment before its text.
+constexpr size_t kDescriptionRead =
+    kDescription + 2 + 2 * sizeof("ID3v1 Comment");
 
 void CheckTrack(const std::string& value) {
   if (!value.empty()) TrackNumber(value);
@@ -36,12 +41,16 @@ const Field kFields[] = {
 };
 
 // The strings of a frame holding `field`, after its encoding byte (and a
-// comment's language); false when it cannot be read.
+// comment's language), from its first `wanted` bytes; false when it cannot be
+// read.
 bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
-                  std::vector<std::string>* strings) {
+                  std::vector<std::string>* strings,
+                  size_t wanted = std::string::npos) {
   std::string data;
   size_t text_begin = field.only_undescribed ? kDescription : 1;
-  if (!FrameData(tag, frame, &data) || data.size() < text_begin) return false;
+  if (!FrameData(tag, frame, &data, wanted) || data.size() < text_begin) {
+    return false;
+  }
   *strings = DecodeFrameStrings(data[0], data.substr(text_begin));
   return true;
 }
@@ -79,7 +88,7 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   if (!field.only_undescribed) return true;
   // id3lib, merging an ID3v1 tag, described its comment "ID3v1 Comment".
   std::vector<std::string> strings;
-  return FieldStrings(field, tag, frame, &strings) &&
+  return FieldStrings(field, tag, frame, &strings, kDescriptionRead) &&
          (strings.empty() || strings[0].empty() ||
           strings[0] == "ID3v1 Comment");
 }

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "tagedit/edit_error.h"
 #include "tagedit/file_io.h"
 
@@ -18,9 +20,9 @@ constexpr unsigned char kV4Compressed = 0x08;
 constexpr unsigned char kV4Encrypted = 0x04;
 constexpr unsigned char kV4Unsynchronised = 0x02;
 constexpr unsigned char kV4DataLength = 0x01;
-// More than any text a frame sensibly holds: a compressed frame inflating
-// past it is left unread.
-constexpr size_t kInflatedLimit = size_t{16} << 20;
+// More than all the text a tag sensibly holds compressed: what its frames
+// may inflate to in all, over every pass, before the rest is left unread.
+constexpr uint64_t kInflateBudget = uint64_t{1} << 20;
 
 unsigned char Byte(const std::string& bytes, size_t at) {
   return static_cast<unsigned char>(bytes[at]);
@@ -67,25 +69,27 @@ bool IsPadding(const std::string& list, size_t at) {
   return list.find_first_not_of(kPaddingBytes, at) == std::string::npos;
 }
 
-// Inflates the zlib stream `data` in place; false when it is none or grows
-// past the limit.
-bool Inflate(std::string* data) {
+// Inflates the zlib stream `data` in place, up to `wanted` bytes; false when
+// it is broken or would take more than `*budget` bytes, which it spends.
+bool Inflate(std::string* data, size_t wanted, uint64_t* budget) {
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return false;
   stream.next_in = reinterpret_cast<Bytef*>(data->data());
   stream.avail_in = data->size();
   std::string out;
+  uint64_t limit = std::min<uint64_t>(wanted, *budget);
   int status = Z_OK;
-  while (status == Z_OK && out.size() < kInflatedLimit) {
-    size_t done = out.size();
-    out.resize(done + kChunk);
+  while (status == Z_OK && out.size() < limit) {
+    size_t done = out.size(), step = std::min<uint64_t>(kChunk, limit - done);
+    out.resize(done + step);
     stream.next_out = reinterpret_cast<Bytef*>(out.data() + done);
-    stream.avail_out = kChunk;
+    stream.avail_out = step;
     status = inflate(&stream, Z_NO_FLUSH);
-    out.resize(done + kChunk - stream.avail_out);
+    out.resize(done + step - stream.avail_out);
   }
   inflateEnd(&stream);
-  if (status != Z_STREAM_END) return false;
+  *budget -= out.size();
+  if (status != Z_STREAM_END && out.size() < wanted) return false;
   *data = std::move(out);
   return true;
 }
@@ -272,9 +276,10 @@ std::string RenderV2Tag(const V2Tag& tag) {
          SyncSafe(body.size()) + body;
 }
 
-bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data) {
+bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
+               size_t wanted) {
   if (tag.major == 2) {
-    *data = frame.bytes.substr(FrameHeaderSize(2));
+    *data = frame.bytes.substr(FrameHeaderSize(2), wanted);
     return true;
   }
   unsigned char format = Byte(frame.bytes, 9);
@@ -297,7 +302,11 @@ bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data) {
       (has(kV4Unsynchronised) || (tag.flags & kUnsynchronised) != 0)) {
     *data = Resynchronise(*data);
   }
-  return !compressed || Inflate(data);
+  uint64_t budget = kInflateBudget - tag.inflated;
+  bool read = !compressed || Inflate(data, wanted, &budget);
+  tag.inflated = kInflateBudget - budget;
+  if (data->size() > wanted) data->resize(wanted);
+  return read;
 }
 
 V2Frame MakeFrame(const V2Tag& tag, const std::string& id,

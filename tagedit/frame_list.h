@@ -46,6 +46,9 @@ struct V2Tag {
   // not all padding, trailing zeros left off: kept as it is, behind the frames.
   std::string stray = "";
   bool plain_sizes = false;  // v2.4 frame sizes not syncsafe, as iTunes wrote
+  // What FrameData has inflated of the tag's compressed frames so far: the
+  // whole tag has one budget, however many frames and passes.
+  mutable uint64_t inflated = 0;
 };
 
 // The size an ID3v2 header announces for the tag, header included and a v2.4
@@ -67,8 +70,11 @@ void ParseFrames(const std::string& bytes, V2Tag* tag);
 std::string RenderV2Tag(const V2Tag& tag);
 
 // The data of `frame` as a reader sees it, behind the bytes its flags add and
-// with unsynchronisation undone; false when it is compressed or encrypted.
-bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data);
+// with unsynchronisation undone, cut after `wanted` bytes; false when it is
+// encrypted, or compressed and broken or past what is left of the tag's
+// budget for inflating.
+bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
+               size_t wanted = std::string::npos);
 
 // A frame of `tag`'s version holding `data`, its size written as the tag's
 // are, unsynchronised where the tag says every frame is.

@@ -202,8 +202,11 @@ const Kind kKinds[] = {
          Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
          Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
      "YTC|", 0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
-    // An extended header with a CRC; compressed, encrypted and grouped frames.
+    // An extended header with a CRC; compressed, encrypted and grouped
+    // frames; a comment inflating past the tag's budget, whose description
+    // is read all the same.
     {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020) +
+         Frame("COMM", Compressed("\0XXX\0"s + std::string(2 << 20, 'c')), 0x0080) +
          Frame("COMM", "\0\0\0\x08\x78\x9C\x63\x48\xCD\x4B\x67\xC8\xCF\x49\x01\0\x09\xEB\x02\x7A"s, 0x0080),
      Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
          Frame("COMM", "\x01\0eng\0old"s, 0x0040),
