@@ -70,7 +70,7 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
-const Field* FieldOfFrame(const std::string& id) {
+const Field* FieldOfFrame(std::string_view id) {
   for (const Field& field : kFields) {
     if (id == field.ids[1]) return &field;
   }
@@ -79,10 +79,11 @@ const Field* FieldOfFrame(const std::string& id) {
 
 bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   int version = tag.major - 2;
+  std::string_view id = tag.Id(frame);
   // Sloppy taggers put the v2.3 year frame into v2.4 tags and the v2.4 one
   // into v2.3 tags; both go, or the old year would outlive the new one.
-  if (frame.id != field.ids[version] &&
-      (version == 0 || frame.id != field.ids[3 - version])) {
+  if (id != field.ids[version] &&
+      (version == 0 || id != field.ids[3 - version])) {
     return false;
   }
   if (!field.only_undescribed) return true;
@@ -96,7 +97,7 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
 bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   return HoldsField(field, tag, frame) ||
          std::any_of(std::begin(field.joined), std::end(field.joined),
-                     [&](const char* id) { return id && frame.id == id; });
+                     [&](const char* id) { return id && tag.Id(frame) == id; });
 }
 
 std::string RenderedData(const Field& field, std::string data) {

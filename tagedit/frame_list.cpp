@@ -124,16 +124,16 @@ size_t FrameHeaderSize(int major) {
 
 size_t FrameIdSize(int major) { return major == 2 ? 3 : 4; }
 
-// Splits `list` into frames, reading every frame size as syncsafe or every
+// Splits `list` from `at` on into frames, reading every frame size as
+// syncsafe or every
 // one as plain, and `stray` gets what follows them that is not padding;
 // false unless they end where the list, its padding or a v2.2 or v2.3 zero
 // where an id would start does.
-bool WalkFrames(const std::string& list, int major, bool syncsafe,
+bool WalkFrames(const std::string& list, size_t at, int major, bool syncsafe,
                 std::vector<V2Frame>* frames, std::string* stray) {
   size_t header = FrameHeaderSize(major), id_size = FrameIdSize(major);
   frames->clear();
   stray->clear();
-  size_t at = 0;
   while (at < list.size() && !IsPadding(list, at)) {
     // Before v2.4, a zero where an id would start ends the frames for some
     // readers, while mutagen and FFmpeg find frames behind it (after a block
@@ -154,7 +154,7 @@ bool WalkFrames(const std::string& list, int major, bool syncsafe,
     }
     if (size > list.size() - at - header) return false;
     frames->push_back(
-        {list.substr(at, id_size), list.substr(at, header + size)});
+        {static_cast<uint32_t>(at), static_cast<uint32_t>(header + size)});
     at += header + size;
   }
   return true;
@@ -197,6 +197,25 @@ size_t ReadExtendedHeader(const std::string& body, int major,
             static_cast<char>(kept_flags) + items;
   }
   return size;
+}
+
+// Splits the frame list in `tag->storage`, from `begin` on, into the tag's
+// frames, and learns how its sizes are written; throws EditError when it
+// cannot be walked to its end.
+void SplitFrames(size_t begin, V2Tag* tag) {
+  // iTunes wrote plain sizes into v2.4 tags. Read frame by frame, a plain
+  // size taken as syncsafe can land on a zero inside a frame and drop the
+  // rest; so the tag has one rule, the one that walks it whole.
+  const std::string& list = tag->storage;
+  bool v4 = tag->major == 4;
+  tag->plain_sizes = false;
+  if (WalkFrames(list, begin, tag->major, v4, &tag->frames, &tag->stray)) {
+    return;
+  }
+  if (!v4 || !WalkFrames(list, begin, 4, false, &tag->frames, &tag->stray)) {
+    throw EditError(kCannotRead);
+  }
+  tag->plain_sizes = true;
 }
 
 }  // namespace
@@ -250,39 +269,36 @@ V2Tag ParseV2Tag(const std::string& bytes) {
   // A footer forbids padding, and padding is what lets the next edits be
   // made in place; a tag at the start of a file has no need of one.
   tag.flags = flags & ~kFooter;
-  ParseFrames(body.substr(frames_begin), &tag);
+  tag.storage = std::move(body);
+  SplitFrames(frames_begin, &tag);
   return tag;
 }
 
-void ParseFrames(const std::string& list, V2Tag* tag) {
-  // iTunes wrote plain sizes into v2.4 tags. Read frame by frame, a plain
-  // size taken as syncsafe can land on a zero inside a frame and drop the
-  // rest; so the tag has one rule, the one that walks it whole.
-  bool v4 = tag->major == 4;
-  tag->plain_sizes = false;
-  if (WalkFrames(list, tag->major, v4, &tag->frames, &tag->stray)) return;
-  if (!v4 || !WalkFrames(list, 4, false, &tag->frames, &tag->stray)) {
-    throw EditError(kCannotRead);
-  }
-  tag->plain_sizes = true;
+void ParseFrames(std::string list, V2Tag* tag) {
+  tag->storage = std::move(list);
+  SplitFrames(0, tag);
 }
 
 std::string RenderV2Tag(const V2Tag& tag) {
-  std::string body = tag.extended;
-  for (const V2Frame& frame : tag.frames) body += frame.bytes;
-  body += tag.stray;
-  return std::string("ID3") + static_cast<char>(tag.major) +
-         static_cast<char>(tag.revision) + static_cast<char>(tag.flags) +
-         SyncSafe(body.size()) + body;
+  size_t size = tag.extended.size() + tag.stray.size();
+  for (const V2Frame& frame : tag.frames) size += frame.size;
+  std::string bytes;
+  bytes.reserve(kV2HeaderSize + size);
+  bytes = std::string("ID3") + static_cast<char>(tag.major) +
+          static_cast<char>(tag.revision) + static_cast<char>(tag.flags) +
+          SyncSafe(size) + tag.extended;
+  for (const V2Frame& frame : tag.frames) bytes += tag.Bytes(frame);
+  return bytes += tag.stray;
 }
 
 bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
                size_t wanted) {
+  std::string_view bytes = tag.Bytes(frame);
   if (tag.major == 2) {
-    *data = frame.bytes.substr(FrameHeaderSize(2), wanted);
+    *data = bytes.substr(FrameHeaderSize(2), wanted);
     return true;
   }
-  unsigned char format = Byte(frame.bytes, 9);
+  unsigned char format = bytes[9];
   auto has = [&](unsigned char flag) { return (format & flag) != 0; };
   bool compressed, encrypted;
   size_t skip;  // the bytes the flags add in front of the data
@@ -296,8 +312,8 @@ bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
     skip = has(kV4Grouped) + encrypted + 4 * has(kV4DataLength);
   }
   size_t begin = FrameHeaderSize(tag.major) + skip;
-  if (encrypted || frame.bytes.size() < begin) return false;
-  *data = frame.bytes.substr(begin);
+  if (encrypted || bytes.size() < begin) return false;
+  *data = bytes.substr(begin);
   if (tag.major == 4 &&
       (has(kV4Unsynchronised) || (tag.flags & kUnsynchronised) != 0)) {
     *data = Resynchronise(*data);
@@ -309,19 +325,23 @@ bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
   return read;
 }
 
-V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
-                  const std::string& data) {
-  if (tag.major == 2) return {id, id + BigEndian(data.size(), 3) + data};
-  if (tag.major == 3) {
-    return {id, id + BigEndian(data.size(), 4) + std::string(2, '\0') + data};
+V2Frame MakeFrame(V2Tag* tag, const std::string& id, const std::string& data) {
+  std::string& made = tag->made;
+  V2Frame frame{static_cast<uint32_t>(made.size()), 0, true};
+  if (tag->major == 2) {
+    made += id + BigEndian(data.size(), 3) + data;
+  } else if (tag->major == 3) {
+    made += id + BigEndian(data.size(), 4) + std::string(2, '\0') + data;
+  } else {
+    bool unsynchronised = (tag->flags & kUnsynchronised) != 0;
+    std::string stored = unsynchronised ? Unsynchronise(data) : data;
+    std::string size = tag->plain_sizes ? BigEndian(stored.size(), 4)
+                                        : SyncSafe(stored.size());
+    made += id + size + '\0' +
+            static_cast<char>(unsynchronised ? kV4Unsynchronised : 0) + stored;
   }
-  bool unsynchronised = (tag.flags & kUnsynchronised) != 0;
-  std::string stored = unsynchronised ? Unsynchronise(data) : data;
-  std::string size =
-      tag.plain_sizes ? BigEndian(stored.size(), 4) : SyncSafe(stored.size());
-  return {id, id + size + '\0' +
-                  static_cast<char>(unsynchronised ? kV4Unsynchronised : 0) +
-                  stored};
+  frame.size = made.size() - frame.at;
+  return frame;
 }
 
 }  // namespace tagedit

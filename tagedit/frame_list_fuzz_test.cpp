@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     abort();
   }
   const char* id = tag.major == 2 ? "TT2" : "TIT2";
-  tag.frames.push_back(tagedit::MakeFrame(tag, id, body.substr(0, 300)));
+  tag.frames.push_back(tagedit::MakeFrame(&tag, id, body.substr(0, 300)));
   std::string rendered = tagedit::RenderV2Tag(tag);
   if (tagedit::RenderV2Tag(Parse(rendered)) != rendered) abort();
   return 0;

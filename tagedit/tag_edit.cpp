@@ -30,18 +30,20 @@ void SpliceFrames(const std::vector<FieldEdit>& edits,
   V2Tag rendered_tag;
   ParseFrames(rendered, &rendered_tag);
   std::vector<V2Frame> frames;
+  frames.reserve(rendered_tag.frames.size() + tag->frames.size());
   for (const V2Frame& frame : rendered_tag.frames) {
-    const Field* field = FieldOfFrame(frame.id);
+    const Field* field = FieldOfFrame(rendered_tag.Id(frame));
     if (field == nullptr) throw EditError(kCannotRead);
-    std::string data =
-        RenderedData(*field, frame.bytes.substr(kFrameHeaderSize));
-    frames.push_back(MakeFrame(*tag, field->ids[tag->major - 2], data));
+    std::string data = RenderedData(
+        *field,
+        std::string(rendered_tag.Bytes(frame).substr(kFrameHeaderSize)));
+    frames.push_back(MakeFrame(tag, field->ids[tag->major - 2], data));
   }
-  for (V2Frame& frame : tag->frames) {
+  for (const V2Frame& frame : tag->frames) {
     if (std::none_of(edits.begin(), edits.end(), [&](const FieldEdit& e) {
           return ReplacesFrame(*e.field, *tag, frame);
         })) {
-      frames.push_back(std::move(frame));
+      frames.push_back(frame);
     }
   }
   tag->frames = std::move(frames);

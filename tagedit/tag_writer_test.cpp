@@ -54,7 +54,8 @@ class FailingOps : public FileOps {
 
 // Writes a new tag holding a title into `file`; what that throws, if anything.
 std::string WriteTitle(const TagFile& file, FileOps& ops) {
-  V2Tag tag{3, 0, 0, "", {MakeFrame(V2Tag{}, "TIT2", "\0New"s)}};
+  V2Tag tag;  // v2.3
+  tag.frames = {MakeFrame(&tag, "TIT2", "\0New"s)};
   try {
     WriteTags(file, tag, Id3v1({"New"}, 0, 255), ops);
   } catch (const EditError& error) {
