@@ -126,61 +126,50 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
   }
 }
 
-// What opening `name` for an edit throws, if anything.
-std::string OpenError(const std::string& name, std::chrono::milliseconds wait) {
-  try {
-    OpenTagFile(name, wait);
-  } catch (const EditError& error) {
-    return error.what();
-  }
-  return "";
-}
-
 // A lock held elsewhere is waited for, then reported. Meanwhile the name is
 // given to a symbolic link, which is not followed, and the first file's lock
 // is let go before the name is looked at again; or a folder on the way to the
 // file, through a link, is swapped for a link, which redirects nothing.
 TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
-  struct Case {
-    std::string opened, swapped;  // the name opened; the one made a link
-    std::string error;            // what opening it throws
-  };
-  const Case cases[] = {
+  // The name opened, the one then made a link, what opening throws.
+  const std::string cases[][3] = {
       {"music/song.mp3", "music/song.mp3", "File error. Cannot open the file."},
       {"link.mp3", "music", ""}};
-  for (const Case& c : cases) {
+  for (const auto& [opened, swapped, error] : cases) {
     TempDir root;
-    mkdir((root / "music").c_str(), 0755);
-    mkdir((root / "victim").c_str(), 0755);
-    WriteFile(root / "music/song.mp3", Mpeg(5));
-    WriteFile(root / "victim/song.mp3", Mpeg(5));
-    ASSERT_EQ(symlink("music/song.mp3", (root / "link.mp3").c_str()), 0);
+    const std::string name = root / "music/song.mp3";
+    mkdir((root / "music").c_str(), 0755),
+        mkdir((root / "victim").c_str(), 0755);
+    WriteFile(name, Mpeg(5)), WriteFile(root / "victim/song.mp3", Mpeg(5));
+    ASSERT_EQ(symlink(name.c_str(), (root / "link.mp3").c_str()), 0);
     struct stat original;
-    stat((root / "music/song.mp3").c_str(), &original);
-    UniqueFd held(open((root / "music/song.mp3").c_str(), O_RDONLY));
-    flock(held.get(), LOCK_EX);
-    EXPECT_EQ(OpenError(root / c.opened, std::chrono::milliseconds(50)),
-              "File error. The file is in use by another program.");
-    // The edit has opened the file for reading (a path handle raises no
-    // IN_OPEN) once the event comes, and so waits for the lock.
-    UniqueFd opens(inotify_init1(IN_CLOEXEC));
-    inotify_add_watch(opens.get(), (root / "music/song.mp3").c_str(), IN_OPEN);
-    auto opened = std::async(std::launch::async, [&]() -> std::string {
+    stat(name.c_str(), &original);
+    auto open_within = [&](std::chrono::milliseconds wait) -> std::string {
       try {
-        TagFile file = OpenTagFile(root / c.opened, std::chrono::seconds(10));
+        TagFile file = OpenTagFile(root / opened, wait);
         return SameInode(file.status, original) && StillNamed(file) ? "" : "?";
       } catch (const EditError& error) {
         return error.what();
       }
-    });
+    };
+    UniqueFd held(open(name.c_str(), O_RDONLY));
+    flock(held.get(), LOCK_EX);
+    EXPECT_EQ(open_within(std::chrono::milliseconds(50)),
+              "File error. The file is in use by another program.");
+    // Once the file is opened for reading (a path handle raises no IN_OPEN),
+    // the edit waits for the lock.
+    UniqueFd opens(inotify_init1(IN_CLOEXEC));
+    inotify_add_watch(opens.get(), name.c_str(), IN_OPEN);
+    auto result = std::async(std::launch::async, open_within,
+                             std::chrono::milliseconds(10000));
     pollfd event{opens.get(), POLLIN, 0};
     ASSERT_EQ(poll(&event, 1, 10000), 1);
-    rename((root / c.swapped).c_str(), (root / "moved").c_str());
-    ASSERT_EQ(symlink((root / ("victim" + c.swapped.substr(5))).c_str(),
-                      (root / c.swapped).c_str()),
+    rename((root / swapped).c_str(), (root / "moved").c_str());
+    ASSERT_EQ(symlink((root / ("victim" + swapped.substr(5))).c_str(),
+                      (root / swapped).c_str()),
               0);
     held.Reset();
-    EXPECT_EQ(opened.get(), c.error) << c.opened;
+    EXPECT_EQ(result.get(), error) << opened;
   }
 }
 

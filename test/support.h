@@ -64,7 +64,7 @@ inline std::string Frame(const std::string& id, const std::string& data,
 inline std::string Compressed(const std::string& data) {
   uLongf size = compressBound(data.size());
   std::string stream(size, '\0');
-  compress(reinterpret_cast<Bytef*>(stream.data()), &size,
+  compress(reinterpret_cast<Bytef*>(&stream[0]), &size,
            reinterpret_cast<const Bytef*>(data.data()), data.size());
   return BigEndian(data.size(), 4) + stream.substr(0, size);
 }
