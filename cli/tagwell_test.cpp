@@ -143,7 +143,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
       // Padding of 0xFF; more than 64 KiB of zeros before the audio; a v2.3
-      // list that a zero ends, whatever follows.
+      // list that a zero ends, stray bytes behind it (kept as they are).
       {set, set_out, 0, tagged(3, Text("TIT2", "x") + std::string(20, '\xFF'))},
       {set, set_out, 0, first + std::string(200000, '\0') + kAudio}, {set, set_out, 0, tagged(3, Text("TIT2", "x") + "\0junk"s)},
       // Tag-wide unsynchronisation in v2.4, undone for a frame not flagged.
