@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <linux/falloc.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -92,6 +94,14 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
   const Prepare fifo = [](const TempDir& d) { mkfifo((d / "song.mp3.d").c_str(), 0644); };
   const std::string t30(30, 'T'), a30(30, 'A'), v1_only = Id3v1({t30, a30, "Alb  ", "1999", "v1"}, 5, 17);
   const Prepare v1 = [&](const TempDir& d) { WriteFile(d / "song.mp3.v1", v1_only); };
+  // Nobody's link, in a sticky folder anyone may write (as /tmp), to a file
+  // only root may read: root's edit follows it only where the kernel lets
+  // root's own cat (fs.protected_symlinks, on in Debian).
+  const Prepare planted = [](const TempDir& d) {
+    mkdir((d / "song.mp3.d").c_str(), 0), chmod((d / "song.mp3.d").c_str(), 01777), chmod((d / "song.mp3").c_str(), 0600);
+    EXPECT_TRUE(symlink((d / "song.mp3").c_str(), (d / "song.mp3.d/song.mp3").c_str()) == 0 &&
+                (geteuid() != 0 || lchown((d / "song.mp3.d/song.mp3").c_str(), 65534, 65534) == 0)); };
+  const bool protects = ReadFile("/proc/sys/fs/protected_symlinks") == "1\n";
   const Case cases[] = {
       {{}, kUsage, 0}, {{"--version"}, "tagwell " TAGWELL_VERSION "\n", 0}, {{"--list", "@"}, "title: Old\n", 0},
       // As ls lists directories; ID3v1 alone, with fields filling their slots,
@@ -99,7 +109,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {{"--list", "@", "@.none", "@.v1"},
        "@:\ntitle: Old\n\n@.v1:\ntracknum: 5\nartist: " + a30 + "\nalbum: Alb\ntitle: " + t30 +
        "\nyear: 1999\ncomment: v1\ngenre: (17)\n", 1, kTagged, v1, nullptr,
-       "tagwell: @.none: File error. Cannot open the file.\n"},
+       "tagwell: @.none: File error. Cannot open the file. (No such file or directory)\n"},
       // Without a track, the comment has all 30 bytes.
       {{"--list", "@"}, "comment: " + std::string(30, 'c') + "\n", 0,
        kAudio + Id3v1({"", "", "", "", std::string(30, 'c')}, 0, 255)},
@@ -107,7 +117,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       // same file twice, "--" before the files; no file, a wrong group: none
       // touched.
       {{"--each", "-set", "title", "T", "@", "@.none", "@"}, std::string(set_out) + set_out, 1, kTagged,
-       nullptr, nullptr, "tagwell: @.none: File error. Cannot open the file.\n"},
+       nullptr, nullptr, "tagwell: @.none: File error. Cannot open the file. (No such file or directory)\n"},
       {{"--each", "-set", "title", "T", "--", "@"}, set_out, 0}, {{"--each", "-set", "title", "T", "--"}, kNotEnough, 1},
       {{"--each", "-set", "title", "T", "-set", "titel", "x", "@"}, kUnknown, 1}, {{"--each", "@"}, kNoSet, 1},
       {{"--list"}, kNotEnough, 1}, {{"@"}, kNotEnough, 1}, {{"--help", "-set"}, kNotEnough, 1},
@@ -137,11 +147,13 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, first + std::string(4000, '\0') + "junk" + kAudio},
       {set, set_out, 0, first + Id3v2(3, Text("TIT2", "2"), 65536) + kAudio},
       // Padding of 0xFF; more than 64 KiB of zeros before the audio; a v2.3
-      // list that a zero ends, whatever follows.
+      // list that a zero ends, stray bytes behind it (kept as they are).
       {set, set_out, 0, tagged(3, Text("TIT2", "x") + std::string(20, '\xFF'))},
       {set, set_out, 0, first + std::string(200000, '\0') + kAudio}, {set, set_out, 0, tagged(3, Text("TIT2", "x") + "\0junk"s)},
       // Tag-wide unsynchronisation in v2.4, undone for a frame not flagged.
       {{"--list", "@"}, "comment: a\xC3\xBF\xC3\xA0" "b\n", 0, tagged(4, Frame("COMM", "\0XXX\0a\xFF\0\xE0" "b"s, 0, 4), 0x80)},
+      // A compressed comment past the tag's budget is not read.
+      {{"--list", "@"}, "title: x\n", 0, tagged(3, Text("TIT2", "x") + Frame("COMM", Compressed("\0XXX\0"s + std::string(2 << 20, 'c')), 0x0080))},
       // A compressed comment with a data length indicator.
       {{"--list", "@"}, "title: \xEF\xBF\xBD\xEF\xBF\xBD\n", 0, tagged(3, Frame("TIT2", "\x01\xFF\xFE\0\xDC\0\xDC"s))},  // lone low surrogates
       {{"--list", "@"}, "comment: v4\n", 0, tagged(4, Frame("COMM", "\0\0\0\x07\x78\x9C\x63\x88\x88\x88\x60\x28\x33\x01\0\x06\x4F\x01\xB3"s, 0x0009, 4))},
@@ -149,7 +161,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       // junk. Then the shortest extended header.
       {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio}, {set, set_out, 0, "ID3\xFF\0\0\0\0\0\0"s + kAudio},
       {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio}, {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},
-      {at_d, kCannotOpen, 1}, {at_d, kCannotOpen, 1, kTagged, dir}, {at_d, kCannotOpen, 1, kTagged, fifo},
+      {at_d, kCannotOpen, 1, kTagged, nullptr, nullptr, "tagwell: @.d: File error. Cannot open the file. (No such file or directory)\n"}, {at_d, kCannotOpen, 1, kTagged, dir, nullptr, "tagwell: @.d: File error. Cannot open the file. (Is a directory)\n"}, {at_d, kCannotOpen, 1, kTagged, fifo},
+      {{"@.d/song.mp3", "-set", "title", "T"}, protects ? kCannotOpen : "For MP3 File: @.d/song.mp3\r\n- Set title to T\r\n", protects, kTagged, planted, [] { if (geteuid() != 0) _exit(126); }},
       // A tag past the end, a frame past the tag.
       {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, kTagged.substr(0, 6) + '\x7F' + kTagged.substr(7)},
       {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)}, {set, set_out, 0, [] { std::string a = kAudio; a[188] = a[376] = a[564] = 0x47; return a; }()},
@@ -168,7 +181,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kCannotWrite, 1, kAudio, nullptr, Limit(RLIMIT_FSIZE, kAudio.size()), kTooLarge},
       {set, kCannotWrite, 1, kTagged, nullptr, Limit(RLIMIT_FSIZE, kTagged.size()), kTooLarge},
       // As nobody: a file it may not read, nor write, in a folder it may not write.
-      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody}, {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody, kDenied},
+      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody, "tagwell: @: File error. Cannot open the file. (Permission denied)\n"}, {set, kCannotWrite, 1, kAudio, Chmod(".", 0555), AsNobody, kDenied},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody, kDenied}, {set, kCannotWrite, 1, kAudio, Chmod("song.mp3", 0444), AsNobody, kDenied},
       // A new file that could not be given the old one's owner; an ignored
       // SIGCHLD inherited; no /proc (as root); output lost.
@@ -234,13 +247,13 @@ TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
       {{"--list", "--json", "@/song.mp3", odd, "@/none.mp3"}, "",
        "[\n{\"file\":\"@/song.mp3\",\"title\":\"Old\"},\n{\"file\":\"" + odd_json + "\",\"title\":\"a\xEE\xBF\xBF\xEE\xBF\xAE\xEE\xBE\xBE\xEE\xBE\x80\"},\n"
        "{\"file\":\"@/none.mp3\",\"error\":\"File error. Cannot open the file.\"}\n]\n",
-       "tagwell: @/none.mp3: File error. Cannot open the file.\n", 1},
+       "tagwell: @/none.mp3: File error. Cannot open the file. (No such file or directory)\n", 1},
       {{"--apply", "-"}, "[{\"file\":\"@/song.mp3\",\"title\":\"One\",\"tracknum\":\"1\",\"error\":\"x\"},\n"
        "{\"file\":\"" + odd_json + "\",\"title\":\"T\\uefff\",\"tracknum\":\"2/9\",\"comment\":\"\"},{\"file\":\"@/none.mp3\"},"
        "{\"file\":\"@/song.mp3\",\"title\":\"\"}]",
        "For MP3 File: @/song.mp3\r\n- Set tracknum to 1\r\n- Set title to One\r\nFor MP3 File: " + odd +
        "\r\n- Set tracknum to 2/9\r\n- Set title to T\xFF\r\n- Set comment to \r\nFor MP3 File: @/song.mp3\r\n- Set title to \r\n",
-       "tagwell: @/none.mp3: File error. Cannot open the file.\n", 1,
+       "tagwell: @/none.mp3: File error. Cannot open the file. (No such file or directory)\n", 1,
        "[\n{\"file\":\"@/song.mp3\",\"tracknum\":\"1\"},\n{\"file\":\"" + odd_json + "\",\"tracknum\":\"2/9\",\"title\":\"T\xC3\xBF\"}\n]\n"},
       refused("{\"file\":\"a\",}]", "Not JSON at line 2, column 13: syntax error while parsing object key - unexpected '}'; expected string literal"),
       {apply, "{\"file\":\"@/song.mp3\"}", "", "tagwell: @/m.json: Manifest error. The top level is not an array.\n", 1},
@@ -419,6 +432,35 @@ TEST(FileSafety, TwoEditorsOfOneFileBothLand) {
                 RunTagwell({"--list", file}).out == "artist: a\ntitle: T\n");
     EXPECT_TRUE(S_ISLNK(Stat(link).st_mode));
   }
+}
+
+// An edit waiting for a lock another program holds says so after a second
+// on standard error if it is a terminal, and only then.
+TEST(FileSafety, SaysOnATerminalWhichLockItWaitsFor) {
+  TempDir dir;
+  const std::string file = dir / "song.mp3", other = dir / "err";
+  WriteFile(file, kTagged);
+  tagedit::UniqueFd terminal(posix_openpt(O_RDWR | O_NOCTTY)), held;
+  ASSERT_TRUE(grantpt(terminal.get()) == 0 && unlockpt(terminal.get()) == 0);
+  const std::string tty = ptsname(terminal.get());
+  tagedit::UniqueFd kept_open(open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  for (const std::string& err : {tty, other}) {
+    held.Reset(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    flock(held.get(), LOCK_EX);
+    pid_t pid = StartTagwell({file, "-set", "title", "T"}, "/dev/null", err);
+    // Until the terminal hears of it; a second and a half where it should
+    // not.
+    pollfd said{terminal.get(), POLLIN, 0};
+    std::string text(poll(&said, 1, err == other ? 1500 : 20000) * 200, '\0');
+    text.resize(text.empty() ? 0 : read(terminal.get(), text.data(), 200));
+    EXPECT_EQ(text, err == other
+                        ? ""
+                        : "\r\033[Ktagwell: " + file +
+                              ": waiting for another program's lock on it\r\n");
+    held.Reset();
+    EXPECT_EQ(ExitStatus(pid), 0);
+  }
+  EXPECT_EQ(ReadFile(other), "");
 }
 
 // A crash in an earlier edit left zero blocks an insert put in front of the

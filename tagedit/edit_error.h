@@ -2,6 +2,7 @@
 #define TAGEDIT_EDIT_ERROR_H_
 
 #include <stdexcept>
+#include <string>
 
 namespace tagedit {
 
@@ -47,6 +48,12 @@ inline constexpr char kNoFile[] = " has no \"file\".";
 inline constexpr char kNotString[] = " is not a string.";
 inline constexpr char kZeroByte[] = " holds a zero byte.";
 inline constexpr char kUnknownKey[] = "unknown key ";
+// On a terminal's standard error once an edit has waited a second for a lock
+// another program holds on the file `name`; it clears a progress line first.
+inline std::string WaitingForLock(const std::string& name) {
+  return "\r\033[Ktagwell: " + name +
+         ": waiting for another program's lock on it\n";
+}
 // On standard error, where the output of a command could not be written.
 inline constexpr char kOutputLost[] =
     "tagwell: cannot write to standard output\n";

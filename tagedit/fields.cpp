@@ -16,6 +16,11 @@ namespace {
 constexpr size_t kDescription = 4;
 // The text encoding byte of UTF-16 with a byte-order mark.
 constexpr char kUtf16 = 1;
+// Enough of a comment to tell its description apart from the longest one
+// that matters, "ID3v1 Comment" in UTF-16 with its byte-order mark and
+// terminator: what is read of a compressed comment before its text.
+constexpr size_t kDescriptionRead =
+    kDescription + 2 + 2 * sizeof("ID3v1 Comment");
 
 void CheckTrack(const std::string& value) {
   if (!value.empty()) TrackNumber(value);
@@ -36,12 +41,16 @@ const Field kFields[] = {
 };
 
 // The strings of a frame holding `field`, after its encoding byte (and a
-// comment's language); false when it cannot be read.
+// comment's language), from its first `wanted` bytes; false when it cannot be
+// read.
 bool FieldStrings(const Field& field, const V2Tag& tag, const V2Frame& frame,
-                  std::vector<std::string>* strings) {
+                  std::vector<std::string>* strings,
+                  size_t wanted = std::string::npos) {
   std::string data;
   size_t text_begin = field.only_undescribed ? kDescription : 1;
-  if (!FrameData(tag, frame, &data) || data.size() < text_begin) return false;
+  if (!FrameData(tag, frame, &data, wanted) || data.size() < text_begin) {
+    return false;
+  }
   *strings = DecodeFrameStrings(data[0], data.substr(text_begin));
   return true;
 }
@@ -61,7 +70,7 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
-const Field* FieldOfFrame(const std::string& id) {
+const Field* FieldOfFrame(std::string_view id) {
   for (const Field& field : kFields) {
     if (id == field.ids[1]) return &field;
   }
@@ -70,16 +79,17 @@ const Field* FieldOfFrame(const std::string& id) {
 
 bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   int version = tag.major - 2;
+  std::string_view id = tag.Id(frame);
   // Sloppy taggers put the v2.3 year frame into v2.4 tags and the v2.4 one
   // into v2.3 tags; both go, or the old year would outlive the new one.
-  if (frame.id != field.ids[version] &&
-      (version == 0 || frame.id != field.ids[3 - version])) {
+  if (id != field.ids[version] &&
+      (version == 0 || id != field.ids[3 - version])) {
     return false;
   }
   if (!field.only_undescribed) return true;
   // id3lib, merging an ID3v1 tag, described its comment "ID3v1 Comment".
   std::vector<std::string> strings;
-  return FieldStrings(field, tag, frame, &strings) &&
+  return FieldStrings(field, tag, frame, &strings, kDescriptionRead) &&
          (strings.empty() || strings[0].empty() ||
           strings[0] == "ID3v1 Comment");
 }
@@ -87,7 +97,7 @@ bool HoldsField(const Field& field, const V2Tag& tag, const V2Frame& frame) {
 bool ReplacesFrame(const Field& field, const V2Tag& tag, const V2Frame& frame) {
   return HoldsField(field, tag, frame) ||
          std::any_of(std::begin(field.joined), std::end(field.joined),
-                     [&](const char* id) { return id && frame.id == id; });
+                     [&](const char* id) { return id && tag.Id(frame) == id; });
 }
 
 std::string RenderedData(const Field& field, std::string data) {

@@ -2,6 +2,7 @@
 #define TAGEDIT_FIELDS_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tagedit/frame_list.h"
@@ -29,7 +30,7 @@ std::vector<const Field*> AllFields();
 const Field* FindField(const std::string& name);
 
 // The field id3lib stores in the ID3v2.3 frame `id`, or null.
-const Field* FieldOfFrame(const std::string& id);
+const Field* FieldOfFrame(std::string_view id);
 
 // Whether `frame` of `tag` holds `field`, so that setting the field replaces
 // it.

@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include <string_view>
+#include <algorithm>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/file_io.h"
@@ -20,11 +20,9 @@ constexpr unsigned char kV4Compressed = 0x08;
 constexpr unsigned char kV4Encrypted = 0x04;
 constexpr unsigned char kV4Unsynchronised = 0x02;
 constexpr unsigned char kV4DataLength = 0x01;
-// More than any text a frame sensibly holds: a compressed frame inflating
-// past it is left unread.
-constexpr size_t kInflatedLimit = size_t{16} << 20;
-// Zeros, and the blanks and 0xFF bytes some taggers pad with instead.
-constexpr std::string_view kPaddingBytes("\0 \xFF", 3);
+// More than all the text a tag sensibly holds compressed: what its frames
+// may inflate to in all, over every pass, before the rest is left unread.
+constexpr uint64_t kInflateBudget = uint64_t{1} << 20;
 
 unsigned char Byte(const std::string& bytes, size_t at) {
   return static_cast<unsigned char>(bytes[at]);
@@ -71,25 +69,27 @@ bool IsPadding(const std::string& list, size_t at) {
   return list.find_first_not_of(kPaddingBytes, at) == std::string::npos;
 }
 
-// Inflates the zlib stream `data` in place; false when it is none or grows
-// past the limit.
-bool Inflate(std::string* data) {
+// Inflates the zlib stream `data` in place, up to `wanted` bytes; false when
+// it is broken or would take more than `*budget` bytes, which it spends.
+bool Inflate(std::string* data, size_t wanted, uint64_t* budget) {
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return false;
   stream.next_in = reinterpret_cast<Bytef*>(data->data());
   stream.avail_in = data->size();
   std::string out;
+  uint64_t limit = std::min<uint64_t>(wanted, *budget);
   int status = Z_OK;
-  while (status == Z_OK && out.size() < kInflatedLimit) {
-    size_t done = out.size();
-    out.resize(done + kChunk);
+  while (status == Z_OK && out.size() < limit) {
+    size_t done = out.size(), step = std::min<uint64_t>(kChunk, limit - done);
+    out.resize(done + step);
     stream.next_out = reinterpret_cast<Bytef*>(out.data() + done);
-    stream.avail_out = kChunk;
+    stream.avail_out = step;
     status = inflate(&stream, Z_NO_FLUSH);
-    out.resize(done + kChunk - stream.avail_out);
+    out.resize(done + step - stream.avail_out);
   }
   inflateEnd(&stream);
-  if (status != Z_STREAM_END) return false;
+  *budget -= out.size();
+  if (status != Z_STREAM_END && out.size() < wanted) return false;
   *data = std::move(out);
   return true;
 }
@@ -124,17 +124,24 @@ size_t FrameHeaderSize(int major) {
 
 size_t FrameIdSize(int major) { return major == 2 ? 3 : 4; }
 
-// Splits `list` into frames, reading every frame size as syncsafe or every
-// one as plain; false unless they end where the list or its padding does.
-bool WalkFrames(const std::string& list, int major, bool syncsafe,
-                std::vector<V2Frame>* frames) {
+// Splits `list` from `at` on into frames, reading every frame size as
+// syncsafe or every
+// one as plain, and `stray` gets what follows them that is not padding;
+// false unless they end where the list, its padding or a v2.2 or v2.3 zero
+// where an id would start does.
+bool WalkFrames(const std::string& list, size_t at, int major, bool syncsafe,
+                std::vector<V2Frame>* frames, std::string* stray) {
   size_t header = FrameHeaderSize(major), id_size = FrameIdSize(major);
   frames->clear();
-  size_t at = 0;
-  // Before v2.4, a zero where an id would start ends the list for every
-  // reader, whatever follows it.
-  while (at < list.size() && !IsPadding(list, at) &&
-         (major == 4 || list[at] != 0)) {
+  stray->clear();
+  while (at < list.size() && !IsPadding(list, at)) {
+    // Before v2.4, a zero where an id would start ends the frames for some
+    // readers, while mutagen and FFmpeg find frames behind it (after a block
+    // that looks like an unflagged extended header): kept as it is.
+    if (major < 4 && list[at] == 0) {
+      *stray = list.substr(at, list.find_last_not_of('\0') + 1 - at);
+      break;
+    }
     uint64_t size;
     if (list.size() - at < header || !IsFrameId(list, at, id_size)) {
       return false;
@@ -147,7 +154,7 @@ bool WalkFrames(const std::string& list, int major, bool syncsafe,
     }
     if (size > list.size() - at - header) return false;
     frames->push_back(
-        {list.substr(at, id_size), list.substr(at, header + size)});
+        {static_cast<uint32_t>(at), static_cast<uint32_t>(header + size)});
     at += header + size;
   }
   return true;
@@ -190,6 +197,25 @@ size_t ReadExtendedHeader(const std::string& body, int major,
             static_cast<char>(kept_flags) + items;
   }
   return size;
+}
+
+// Splits the frame list in `tag->storage`, from `begin` on, into the tag's
+// frames, and learns how its sizes are written; throws EditError when it
+// cannot be walked to its end.
+void SplitFrames(size_t begin, V2Tag* tag) {
+  // iTunes wrote plain sizes into v2.4 tags. Read frame by frame, a plain
+  // size taken as syncsafe can land on a zero inside a frame and drop the
+  // rest; so the tag has one rule, the one that walks it whole.
+  const std::string& list = tag->storage;
+  bool v4 = tag->major == 4;
+  tag->plain_sizes = false;
+  if (WalkFrames(list, begin, tag->major, v4, &tag->frames, &tag->stray)) {
+    return;
+  }
+  if (!v4 || !WalkFrames(list, begin, 4, false, &tag->frames, &tag->stray)) {
+    throw EditError(kCannotRead);
+  }
+  tag->plain_sizes = true;
 }
 
 }  // namespace
@@ -243,37 +269,36 @@ V2Tag ParseV2Tag(const std::string& bytes) {
   // A footer forbids padding, and padding is what lets the next edits be
   // made in place; a tag at the start of a file has no need of one.
   tag.flags = flags & ~kFooter;
-  ParseFrames(body.substr(frames_begin), &tag);
+  tag.storage = std::move(body);
+  SplitFrames(frames_begin, &tag);
   return tag;
 }
 
-void ParseFrames(const std::string& list, V2Tag* tag) {
-  // iTunes wrote plain sizes into v2.4 tags. Read frame by frame, a plain
-  // size taken as syncsafe can land on a zero inside a frame and drop the
-  // rest; so the tag has one rule, the one that walks it whole.
-  bool v4 = tag->major == 4;
-  tag->plain_sizes = false;
-  if (WalkFrames(list, tag->major, v4, &tag->frames)) return;
-  if (!v4 || !WalkFrames(list, 4, false, &tag->frames)) {
-    throw EditError(kCannotRead);
-  }
-  tag->plain_sizes = true;
+void ParseFrames(std::string list, V2Tag* tag) {
+  tag->storage = std::move(list);
+  SplitFrames(0, tag);
 }
 
 std::string RenderV2Tag(const V2Tag& tag) {
-  std::string body = tag.extended;
-  for (const V2Frame& frame : tag.frames) body += frame.bytes;
-  return std::string("ID3") + static_cast<char>(tag.major) +
-         static_cast<char>(tag.revision) + static_cast<char>(tag.flags) +
-         SyncSafe(body.size()) + body;
+  size_t size = tag.extended.size() + tag.stray.size();
+  for (const V2Frame& frame : tag.frames) size += frame.size;
+  std::string bytes;
+  bytes.reserve(kV2HeaderSize + size);
+  bytes = std::string("ID3") + static_cast<char>(tag.major) +
+          static_cast<char>(tag.revision) + static_cast<char>(tag.flags) +
+          SyncSafe(size) + tag.extended;
+  for (const V2Frame& frame : tag.frames) bytes += tag.Bytes(frame);
+  return bytes += tag.stray;
 }
 
-bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data) {
+bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data,
+               size_t wanted) {
+  std::string_view bytes = tag.Bytes(frame);
   if (tag.major == 2) {
-    *data = frame.bytes.substr(FrameHeaderSize(2));
+    *data = bytes.substr(FrameHeaderSize(2), wanted);
     return true;
   }
-  unsigned char format = Byte(frame.bytes, 9);
+  unsigned char format = bytes[9];
   auto has = [&](unsigned char flag) { return (format & flag) != 0; };
   bool compressed, encrypted;
   size_t skip;  // the bytes the flags add in front of the data
@@ -287,28 +312,36 @@ bool FrameData(const V2Tag& tag, const V2Frame& frame, std::string* data) {
     skip = has(kV4Grouped) + encrypted + 4 * has(kV4DataLength);
   }
   size_t begin = FrameHeaderSize(tag.major) + skip;
-  if (encrypted || frame.bytes.size() < begin) return false;
-  *data = frame.bytes.substr(begin);
+  if (encrypted || bytes.size() < begin) return false;
+  *data = bytes.substr(begin);
   if (tag.major == 4 &&
       (has(kV4Unsynchronised) || (tag.flags & kUnsynchronised) != 0)) {
     *data = Resynchronise(*data);
   }
-  return !compressed || Inflate(data);
+  uint64_t budget = kInflateBudget - tag.inflated;
+  bool read = !compressed || Inflate(data, wanted, &budget);
+  tag.inflated = kInflateBudget - budget;
+  if (data->size() > wanted) data->resize(wanted);
+  return read;
 }
 
-V2Frame MakeFrame(const V2Tag& tag, const std::string& id,
-                  const std::string& data) {
-  if (tag.major == 2) return {id, id + BigEndian(data.size(), 3) + data};
-  if (tag.major == 3) {
-    return {id, id + BigEndian(data.size(), 4) + std::string(2, '\0') + data};
+V2Frame MakeFrame(V2Tag* tag, const std::string& id, const std::string& data) {
+  std::string& made = tag->made;
+  V2Frame frame{static_cast<uint32_t>(made.size()), 0, true};
+  if (tag->major == 2) {
+    made += id + BigEndian(data.size(), 3) + data;
+  } else if (tag->major == 3) {
+    made += id + BigEndian(data.size(), 4) + std::string(2, '\0') + data;
+  } else {
+    bool unsynchronised = (tag->flags & kUnsynchronised) != 0;
+    std::string stored = unsynchronised ? Unsynchronise(data) : data;
+    std::string size = tag->plain_sizes ? BigEndian(stored.size(), 4)
+                                        : SyncSafe(stored.size());
+    made += id + size + '\0' +
+            static_cast<char>(unsynchronised ? kV4Unsynchronised : 0) + stored;
   }
-  bool unsynchronised = (tag.flags & kUnsynchronised) != 0;
-  std::string stored = unsynchronised ? Unsynchronise(data) : data;
-  std::string size =
-      tag.plain_sizes ? BigEndian(stored.size(), 4) : SyncSafe(stored.size());
-  return {id, id + size + '\0' +
-                  static_cast<char>(unsynchronised ? kV4Unsynchronised : 0) +
-                  stored};
+  frame.size = made.size() - frame.at;
+  return frame;
 }
 
 }  // namespace tagedit

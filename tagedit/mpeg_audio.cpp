@@ -29,6 +29,8 @@ constexpr Signature kContainers[] = {
     {0, "fLaC"sv},
     {0, "OggS"sv},
     {0, "RIFF"sv},                                              // WAVE, AVI
+    {0, "RF64"sv},                                              // 64-bit WAVE
+    {0, "BW64"sv},                                              // 64-bit WAVE
     {0, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0"sv},  // Wave64
     {0, "FORM"sv},                                              // AIFF
     {0, "caff"sv},

@@ -66,7 +66,8 @@ TEST(MpegAudio, OnlyMpegAudioIsMpegAudio) {
   for (int i = 0; i < 4; ++i) ts += '\x47' + std::string(187, '\0');
   // clang-format off
   const std::string containers[] = {
-      "fLaC", "OggS", "RIFF\x10\0\0\0WAVE"s, "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0"s,
+      "fLaC", "OggS", "RIFF\x10\0\0\0WAVE"s, "RF64\xFF\xFF\xFF\xFFWAVE"s, "BW64\xFF\xFF\xFF\xFFWAVE"s,
+      "riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0"s,
       "FORM\0\0\0\0AIFF"s, "caff\0\x01\0\0"s, "\0\0\0\x20" "ftypM4A "s, "\x1A\x45\xDF\xA3",
       "\x30\x26\xB2\x75\x8E\x66\xCF\x11", "FLV\x01", "\0\0\x01\xBA"s, "\0\0\x01\xBB"s, "\0\0\x01\xB3"s,
       "PK\x03\x04", "PK\x05\x06", std::string(257, '\0') + "ustar", std::string(32769, '\0') + "CD001", ts};

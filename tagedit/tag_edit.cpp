@@ -9,6 +9,7 @@
 #include <exception>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
@@ -24,45 +25,41 @@ namespace tagedit {
 namespace {
 
 // Replaces the frames of `tag` that a field `edits` set holds by the frames
-// id3lib rendered for them (ID3v2.3), in the tag's own version: each field's
-// in place of the first frame it replaces, or, where the tag did not hold it,
-// in front of every frame, where readers that give up at a frame they cannot
-// parse still find it. Every other frame stays as it was, byte for byte and in
-// order.
+// id3lib rendered for them (ID3v2.3), in the tag's own version and all in
+// front of the frames kept, replaced or new: readers that give up at a frame
+// they cannot parse (eyeD3 at iTunes' GP1) still find every field set. The
+// kept frames stay as they were, byte for byte and in order.
+// A tag that holds every value already is left as it is.
 void SpliceFrames(const std::vector<FieldEdit>& edits,
                   const std::string& rendered, V2Tag* tag) {
-  std::vector<std::pair<const Field*, V2Frame>> added;
   V2Tag rendered_tag;
   ParseFrames(rendered, &rendered_tag);
-  for (const V2Frame& frame : rendered_tag.frames) {
-    const Field* field = FieldOfFrame(frame.id);
-    if (field == nullptr) throw EditError(kCannotRead);
-    std::string data =
-        RenderedData(*field, frame.bytes.substr(kFrameHeaderSize));
-    added.push_back({field, MakeFrame(*tag, field->ids[tag->major - 2], data)});
-  }
   std::vector<V2Frame> frames;
+  frames.reserve(rendered_tag.frames.size() + tag->frames.size());
+  for (const V2Frame& frame : rendered_tag.frames) {
+    const Field* field = FieldOfFrame(rendered_tag.Id(frame));
+    if (field == nullptr) throw EditError(kCannotRead);
+    std::string data = RenderedData(
+        *field,
+        std::string(rendered_tag.Bytes(frame).substr(kFrameHeaderSize)));
+    frames.push_back(MakeFrame(tag, field->ids[tag->major - 2], data));
+  }
+  std::vector<std::string_view> set, replaced;
+  for (const V2Frame& frame : frames) set.push_back(tag->Bytes(frame));
   for (const V2Frame& frame : tag->frames) {
-    auto edit =
-        std::find_if(edits.begin(), edits.end(), [&](const FieldEdit& e) {
+    if (std::none_of(edits.begin(), edits.end(), [&](const FieldEdit& e) {
           return ReplacesFrame(*e.field, *tag, frame);
-        });
-    if (edit == edits.end()) {
+        })) {
       frames.push_back(frame);
-      continue;
-    }
-    for (auto& [field, new_frame] : added) {
-      if (field != edit->field) continue;
-      frames.push_back(new_frame);
-      field = nullptr;  // placed: the field's later old frames just go
+    } else {
+      replaced.push_back(tag->Bytes(frame));
     }
   }
-  std::vector<V2Frame> front;
-  for (const auto& [field, frame] : added) {
-    if (field != nullptr) front.push_back(frame);
-  }
-  frames.insert(frames.begin(), front.begin(), front.end());
-  tag->frames = std::move(frames);
+  // Where the tag holds every value already, it stays as it is: an edit that
+  // changes nothing writes nothing.
+  std::sort(set.begin(), set.end());
+  std::sort(replaced.begin(), replaced.end());
+  if (set != replaced) tag->frames = std::move(frames);
 }
 
 // How many files a batch edits before it makes them durable, and how many

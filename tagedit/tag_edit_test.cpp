@@ -192,7 +192,7 @@ const Kind kKinds[] = {
      Frame("PIC", "\0PNG\x03\0\x89PNG"s) + Frame("COM", "\0engiTunNORM\0 00"s) +
          Text("TCP", "1") + Frame("TP1", "\x01\xFF\xFE" "B\0j\0"s) + Text("TAL", "Album") +
          Text("TRK", "3/12") + Text("TCO", "(17)"),
-     "|TCY", 0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
+     "YTC|", 0, "", Id3v1({"Old", "Ann"}, 5, 17), "tracknum: 3/12\nartist: Bj\nalbum: Album\n*genre: (17)\n"},
     // UTF-16 and UTF-8 text, old id3lib's comment, a comment in French, a
     // sloppy v2.4 year; a malformed comment and a short picture are kept.
     {3, Text("TDAT", "0506") + Frame("TIT2", "\x01\xFF\xFEO\0l\0d\0"s) + Frame("COMM", "\0XXXID3v1 Comment\0old"s) +
@@ -201,13 +201,16 @@ const Kind kKinds[] = {
          Frame("TALB", "\x01\xFE\xFF\0h\xD8\x3D\xDE\x00"s) + Frame("TCON", "\x01\xFF\0"s) + Frame("TRCK", "\x01\xFF\xFE"s) +
          Frame("COMM", "\x01" "eng\xFF\xFE" "D\0\xE5\x65\0\0\xFF\xFEX\0"s) +
          Frame("COMM", "\0en"s) + Frame("APIC", "\0"s),
-     "|YTC", 0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
-    // An extended header with a CRC; compressed, encrypted and grouped frames.
+     "YTC|", 0, "", Id3v1({"Old"}, 0, 255), "tracknum: \nartist: Bj\xC3\xB6\nalbum: h\xF0\x9F\x98\x80\n*genre: \xC3\xBF\n"},
+    // An extended header with a CRC; compressed, encrypted and grouped
+    // frames; a comment inflating past the tag's budget, whose description
+    // is read all the same.
     {3, Frame("TIT2", "\0\0\0\x10x\x9C\x03"s, 0x0080) + Frame("COMM", "\x05\0eng\0old"s, 0x0020) +
+         Frame("COMM", Compressed("\0XXX\0"s + std::string(2 << 20, 'c')), 0x0080) +
          Frame("COMM", "\0\0\0\x08\x78\x9C\x63\x48\xCD\x4B\x67\xC8\xCF\x49\x01\0\x09\xEB\x02\x7A"s, 0x0080),
      Frame("COMM", "\0\0\0\x20x\x9C\x01\x02"s, 0x0080) + Frame("TXXX", "\x01secret"s, 0x0040) +
          Frame("COMM", "\x01\0eng\0old"s, 0x0040),
-     "Y|TC", 0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
+     "YTC|", 0, "", "", "*", "\0\0\0\x0A\x80\0\0\0\0\x14\x12\x34\x56\x78"s},
     // v2.4: an extended header with a CRC and restrictions, a sloppy v2.3
     // year, a grouped comment with a data length, UTF-16BE.
     {4, Frame("TDRC", "\x03" "2001-05-06"s, 0, 4) + Text("TYER", "2001", 4) +
@@ -218,7 +221,7 @@ const Kind kKinds[] = {
          Frame("XZ09", std::string(200, 'p'), 0, 4) +
          Frame("TALB", "\x02\xD8\x3D\xDE\x00\xD8\x00\0\n\0h\xE0\x00\xD8\x00\xDC"s, 0, 4) +
          Frame("TXXX", "\x03k\0"s + std::string(253, 'v'), 0, 4),
-     "T|YC", 0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
+     "YTC|", 0x40, "\0\0\0\x08\x01\x10\x01\x12"s, "",
      "artist: A / B\nalbum: \xF0\x9F\x98\x80\xEF\xBF\xBD\\nh\xEE\x80\x80\xEF\xBF\xBD\n*genre: R / P\n",
      "\0\0\0\x0E\x01\x30\x05\1\2\3\4\5\x01\x12"s},
     // Whole tags. Unsynchronised: v2.3 frame sizes count the bytes before it;
@@ -226,17 +229,21 @@ const Kind kKinds[] = {
     // CRC with all the extended header holds.
     {3, Id3v2(3, Text("TIT2", "Old") + Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s).substr(0, 10) + kPicture +
                      "\xFF\0\xE0\xFF\0\0z\xFF\0"s, 0, 0x80),
-     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), "YCT|", 0, "", "", "*"},
+     Frame("APIC", kPicture + "\xFF\xE0\xFF\0z\xFF"s), "YTC|", 0, "", "", "*"},
     {4, WithFooter(Id3v2(4, "\0\0\0\x0C\x01\x20\x05\1\2\3\4\5"s + Text("TIT2", "Old", 4) + kKept4, 0, 0xD0)),
-     kKept4, "YCT|", 0x80, "", "", "*"},
+     kKept4, "YTC|", 0x80, "", "", "*"},
     // iTunes' plain sizes in v2.4: 300 read as syncsafe lands on a zero
     // inside the picture.
     {4, Text("TIT2", "Old"), Frame("APIC", kPicture + std::string(155, 'p') + '\0' + std::string(127, 'q')) +
-         Text("TPE1", "Kept"), "YC|T", 0, "", "", "artist: Kept\n*"},
+         Text("TPE1", "Kept"), "YTC|", 0, "", "", "artist: Kept\n*"},
     // An extended header flagged but not there, an id with a blank, blanks
     // for padding.
     {4, Id3v2(4, Frame("TYE ", "\0" "1999"s, 0, 4) + Text("TIT2", "Old", 4) + std::string(20, ' '), 0, 0x40),
-     Frame("TYE ", "\0" "1999"s, 0, 4), "YC|T", 0, "", "", "*"},
+     Frame("TYE ", "\0" "1999"s, 0, 4), "YTC|", 0, "", "", "*"},
+    // Frames behind a block that looks like an unflagged extended header:
+    // kept as they are, behind the frames set.
+    {3, Id3v2(3, "\0\0\0\x06\0\0\0\0\0\0"s + Text("TIT2", "Old") + Text("TPE1", "Ann"), 30),
+     "\0\0\0\x06\0\0\0\0\0\0"s + Text("TIT2", "Old") + Text("TPE1", "Ann"), "YTC|", 0, "", "", "*"},
     // ID3v1 alone: its fields become frames.
     {3, "", Text("TPE1", "Ann") + Text("TALB", "Alb") + Text("TRCK", "5") + Text("TCON", "(17)"), "Y|TC", 0, "",
      Id3v1({"Old", "Ann", "Alb", "", "v1"}, 5, 17), "tracknum: 5\nartist: Ann\nalbum: Alb\n*genre: (17)\n"},

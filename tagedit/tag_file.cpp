@@ -1,13 +1,13 @@
 #include "tagedit/tag_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <memory>
+#include <iostream>
 #include <thread>
 #include <utility>
 
@@ -21,34 +21,92 @@ namespace tagedit {
 
 namespace {
 
-constexpr auto kLockRetry = std::chrono::milliseconds(5);
+// The failure to open what `status` describes, not a regular file.
+EditError NotRegular(const struct stat& status) {
+  return EditError(kCannotOpen, S_ISDIR(status.st_mode) ? EISDIR : 0);
+}
 
-// Takes an exclusive lock on `fd` within `wait`; throws EditError when it
-// stays held. Where the file system has no locks, there is none to take, as
-// for every other tagger.
-void LockExclusively(int fd, std::chrono::milliseconds wait) {
-  auto deadline = std::chrono::steady_clock::now() + wait;
+constexpr auto kLockRetry = std::chrono::milliseconds(5);
+// How long an edit waits for a lock before it says so on a terminal.
+constexpr auto kLockNotice = std::chrono::seconds(1);
+
+// Takes an exclusive lock on `fd`, the file `name`, within `wait`; throws
+// EditError when it stays held. Someone at a terminal learns after a second
+// what the edit waits for. Where the file system has no locks, there is none
+// to take, as for every other tagger.
+void LockExclusively(int fd, const std::string& name,
+                     std::chrono::milliseconds wait) {
+  auto start = std::chrono::steady_clock::now();
+  bool told = false;
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) return;
     // Without LOCK_NB's wait, no signal can interrupt it either.
     if (errno != EWOULDBLOCK) throw EditError(kCannotOpen, errno);
-    if (std::chrono::steady_clock::now() > deadline) throw EditError(kInUse);
+    auto waited = std::chrono::steady_clock::now() - start;
+    if (waited > wait) throw EditError(kInUse);
+    if (!told && waited > kLockNotice && isatty(STDERR_FILENO)) {
+      std::cerr << WaitingForLock(name) << std::flush;
+      told = true;
+    }
     std::this_thread::sleep_for(kLockRetry);
   }
 }
 
-// The directory and the name of the file `name` refers to: symbolic links on
-// the way are followed here, once; the link itself stays a link.
+// How many links in a row a name may lead through, as for the kernel.
+constexpr int kLinksFollowed = 40;
+
+// Reads the target of the link `name` in `dir` into `target`.
+bool ReadLink(int dir, const std::string& name, std::string* target) {
+  std::string text(PATH_MAX, '\0');
+  ssize_t length = readlinkat(dir, name.c_str(), text.data(), text.size());
+  if (length < 0 || static_cast<size_t>(length) == text.size()) return false;
+  text.resize(length);
+  *target = text;
+  return true;
+}
+
+// Finds the directory and the name of the regular file `name` refers to. The
+// kernel walks `name`, following links as it allows (fs.protected_symlinks
+// among its rules): its folder first, then the file within it. Where a link
+// led on, its text is read only to learn the target's directory, and the name
+// found there must be the very file the kernel opened. From then on, only
+// the directory's descriptor is used, so no later swap of a component
+// redirects the edit.
 void Locate(const std::string& name, TagFile* file) {
-  std::unique_ptr<char, decltype(&free)> real(realpath(name.c_str(), nullptr),
-                                              &free);
-  if (!real) throw EditError(kCannotOpen);
-  std::string path = real.get();
-  size_t slash = path.rfind('/');
-  file->name = path.substr(slash + 1);
-  file->directory = UniqueFd(open(path.substr(0, slash + 1).c_str(),
-                                  O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!file->directory.valid()) throw EditError(kCannotOpen);
+  std::string path = name;
+  UniqueFd base;  // the directory `path` is relative to; none: the working one
+  struct stat opened = {};
+  for (int links = 0; links <= kLinksFollowed; ++links) {
+    size_t slash = path.rfind('/');
+    std::string folder =
+        slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    file->name = path.substr(slash + 1);
+    UniqueFd dir(openat(base.valid() ? base.get() : AT_FDCWD, folder.c_str(),
+                        O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) throw EditError(kCannotOpen, errno);
+    if (links == 0) {
+      UniqueFd target(
+          openat(dir.get(), file->name.c_str(), O_PATH | O_CLOEXEC));
+      if (!target.valid() || fstat(target.get(), &opened) != 0) {
+        throw EditError(kCannotOpen, errno);
+      }
+      if (!S_ISREG(opened.st_mode)) throw NotRegular(opened);
+    }
+    struct stat named;
+    if (fstatat(dir.get(), file->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) !=
+        0) {
+      throw EditError(kChanged, errno);
+    }
+    if (SameInode(named, opened)) {
+      file->directory = std::move(dir);
+      return;
+    }
+    if (!S_ISLNK(named.st_mode) || !ReadLink(dir.get(), file->name, &path)) {
+      break;
+    }
+    base = std::move(dir);
+  }
+  throw EditError(kChanged);
 }
 
 // Opens the regular file of that name for reading; a link put there since is
@@ -57,16 +115,16 @@ void Locate(const std::string& name, TagFile* file) {
 UniqueFd OpenNamed(const TagFile& file, struct stat* status) {
   int dir = file.directory.get();
   const char* name = file.name.c_str();
-  if (fstatat(dir, name, status, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(status->st_mode)) {
-    throw EditError(kCannotOpen);
+  if (fstatat(dir, name, status, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw EditError(kCannotOpen, errno);
   }
+  if (!S_ISREG(status->st_mode)) throw NotRegular(*status);
   UniqueFd fd(
       openat(dir, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid() || fstat(fd.get(), status) != 0 ||
-      !S_ISREG(status->st_mode)) {
-    throw EditError(kCannotOpen);
+  if (!fd.valid() || fstat(fd.get(), status) != 0) {
+    throw EditError(kCannotOpen, errno);
   }
+  if (!S_ISREG(status->st_mode)) throw NotRegular(*status);
   return fd;
 }
 
@@ -242,7 +300,7 @@ TagFile OpenTagFile(const std::string& name,
   // is let go.
   for (int attempt = 0;; ++attempt) {
     file.fd = OpenNamed(file, &file.status);
-    LockExclusively(file.fd.get(), lock_wait);
+    LockExclusively(file.fd.get(), name, lock_wait);
     if (StillNamed(file)) break;
     file.fd.Reset();
     if (attempt == 3) throw EditError(kChanged);
@@ -272,16 +330,10 @@ TagFile OpenTagFile(const std::string& name,
 
 TagFile ReadTagFile(const std::string& name) {
   TagFile file;
-  // A listing writes nothing: the file is opened as named, no more, and only
-  // a regular file at all, for opening a FIFO releases its writer.
-  if (stat(name.c_str(), &file.status) != 0 || !S_ISREG(file.status.st_mode)) {
-    throw EditError(kCannotOpen);
-  }
-  file.fd = UniqueFd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.fd.valid() || fstat(file.fd.get(), &file.status) != 0 ||
-      !S_ISREG(file.status.st_mode)) {
-    throw EditError(kCannotOpen);
-  }
+  // A listing writes nothing, and opens nothing but a regular file, for
+  // opening a FIFO releases its writer.
+  Locate(name, &file);
+  file.fd = OpenNamed(file, &file.status);
   ReadTags(&file);
   return file;
 }

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,7 +68,8 @@ class FailingOps : public FileOps {
 
 // Writes a new tag holding a title into `file`; what that throws, if anything.
 std::string WriteTitle(const TagFile& file, FileOps& ops) {
-  V2Tag tag{3, 0, 0, "", {MakeFrame(V2Tag{}, "TIT2", "\0New"s)}};
+  V2Tag tag;  // v2.3
+  tag.frames = {MakeFrame(&tag, "TIT2", "\0New"s)};
   try {
     WriteTags(file, tag, Id3v1({"New"}, 0, 255), ops);
   } catch (const EditError& error) {
@@ -151,36 +154,51 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
   }
 }
 
-// What opening `name` for an edit throws, if anything.
-std::string OpenError(const std::string& name, std::chrono::milliseconds wait) {
-  try {
-    OpenTagFile(name, wait);
-  } catch (const EditError& error) {
-    return error.what();
-  }
-  return "";
-}
-
-// A lock held elsewhere is waited for, then reported. If meanwhile the name
-// was given to a symbolic link, the link is not followed, and the first
-// file's lock is let go before the name is looked at again.
+// A lock held elsewhere is waited for, then reported. Meanwhile the name is
+// given to a symbolic link, which is not followed, and the first file's lock
+// is let go before the name is looked at again; or a folder on the way to the
+// file, through a link, is swapped for a link, which redirects nothing.
 TEST(TagWriter, WaitsForALockAndFollowsNoLinkPutThereMeanwhile) {
-  TempDir dir;
-  const std::string name = dir / "song.mp3";
-  WriteFile(name, Mpeg(5));
-  WriteFile(dir / "victim.mp3", Mpeg(5));
-  UniqueFd held(open(name.c_str(), O_RDONLY));
-  flock(held.get(), LOCK_EX);
-  EXPECT_EQ(OpenError(name, std::chrono::milliseconds(50)),
-            "File error. The file is in use by another program.");
-  auto opened = std::async(std::launch::async, [&] {
-    return OpenError(name, std::chrono::seconds(10));
-  });
-  usleep(500000);  // until it waits for the lock, even on a busy machine
-  rename(name.c_str(), (dir / "moved.mp3").c_str());
-  ASSERT_EQ(symlink("victim.mp3", name.c_str()), 0);
-  held.Reset();
-  EXPECT_EQ(opened.get(), "File error. Cannot open the file.");
+  // The name opened, the one then made a link, what opening throws.
+  const std::string cases[][3] = {
+      {"music/song.mp3", "music/song.mp3", "File error. Cannot open the file."},
+      {"link.mp3", "music", ""}};
+  for (const auto& [opened, swapped, error] : cases) {
+    TempDir root;
+    const std::string name = root / "music/song.mp3";
+    mkdir((root / "music").c_str(), 0755),
+        mkdir((root / "victim").c_str(), 0755);
+    WriteFile(name, Mpeg(5)), WriteFile(root / "victim/song.mp3", Mpeg(5));
+    ASSERT_EQ(symlink(name.c_str(), (root / "link.mp3").c_str()), 0);
+    struct stat original;
+    stat(name.c_str(), &original);
+    auto open_within = [&](std::chrono::milliseconds wait) -> std::string {
+      try {
+        TagFile file = OpenTagFile(root / opened, wait);
+        return SameInode(file.status, original) && StillNamed(file) ? "" : "?";
+      } catch (const EditError& error) {
+        return error.what();
+      }
+    };
+    UniqueFd held(open(name.c_str(), O_RDONLY));
+    flock(held.get(), LOCK_EX);
+    EXPECT_EQ(open_within(std::chrono::milliseconds(50)),
+              "File error. The file is in use by another program.");
+    // Once the file is opened for reading (a path handle raises no IN_OPEN),
+    // the edit waits for the lock.
+    UniqueFd opens(inotify_init1(IN_CLOEXEC));
+    inotify_add_watch(opens.get(), name.c_str(), IN_OPEN);
+    auto result = std::async(std::launch::async, open_within,
+                             std::chrono::milliseconds(10000));
+    pollfd event{opens.get(), POLLIN, 0};
+    ASSERT_EQ(poll(&event, 1, 10000), 1);
+    rename((root / swapped).c_str(), (root / "moved").c_str());
+    ASSERT_EQ(symlink((root / ("victim" + swapped.substr(5))).c_str(),
+                      (root / swapped).c_str()),
+              0);
+    held.Reset();
+    EXPECT_EQ(result.get(), error) << opened;
+  }
 }
 
 // Whichever call fails, on every path (in place appending or overwriting the

@@ -79,9 +79,9 @@ scratch = tempfile.TemporaryDirectory()  # removed at exit
 tmp = scratch.name
 audio = open(SAMPLE, "rb").read()
 kinds = {  # iTunes' v2.2 frames GP1 and MVN stop eyeD3
-    "v2.2 iTunes": tag(2, ("TT2", latin1("Old")), ("TP1", utf16("Öld Ω")), ("TYE", latin1("1999")),
-                       ("TDA", latin1("0506")), ("TIM", latin1("1200")), ("TRK", latin1("1/9")),
-                       ("COM", b"\0eng\0old"), ("GP1", latin1("Grouping")), ("MVN", latin1("Movement"))) + audio,
+    "v2.2 iTunes": tag(2, ("GP1", latin1("Grouping")), ("TT2", latin1("Old")), ("TP1", utf16("Öld Ω")),
+                       ("TYE", latin1("1999")), ("TDA", latin1("0506")), ("TIM", latin1("1200")),
+                       ("TRK", latin1("1/9")), ("COM", b"\0eng\0old"), ("MVN", latin1("Movement"))) + audio,
     "v2.3 UTF-16, v1.0": tag(3, ("TIT2", utf16("Öld Ω")), ("TPE1", utf16("Ωld")), ("TYER", latin1("1999")),
                              ("TDAT", latin1("0506")), ("TIME", latin1("1200")),
                              ("COMM", b"\x01eng\xFF\xFE\0\0" + "old Ω".encode("utf-16")))

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -57,6 +58,15 @@ inline std::string Frame(const std::string& id, const std::string& data,
   if (id.size() == 3) return id + BigEndian(data.size(), 3) + data;
   return id + BigEndian(data.size(), 4, major == 4 ? 7 : 8) +
          BigEndian(flags, 2) + data;
+}
+
+// `data` as a compressed v2.3 frame holds it: its size, then zlib's stream.
+inline std::string Compressed(const std::string& data) {
+  uLongf size = compressBound(data.size());
+  std::string stream(size, '\0');
+  compress(reinterpret_cast<Bytef*>(&stream[0]), &size,
+           reinterpret_cast<const Bytef*>(data.data()), data.size());
+  return BigEndian(data.size(), 4) + stream.substr(0, size);
 }
 
 // A text frame holding ISO-8859-1 `text`.
