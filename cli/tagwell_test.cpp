@@ -116,7 +116,7 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       // Many files: each summary in turn, a failure on standard error, the
       // same file twice, "--" before the files; no file, a wrong group: none
       // touched.
-      {{"--each", "-set", "title", "T", "@", "@.none", "@"}, std::string(set_out) + set_out, 1, kTagged,
+      {{"--each", "-set", "title", "T", "@", "@", "@.none"}, std::string(set_out) + set_out, 1, kTagged,
        nullptr, nullptr, "tagwell: @.none: File error. Cannot open the file. (No such file or directory)\n"},
       {{"--each", "-set", "title", "T", "--", "@"}, set_out, 0}, {{"--each", "-set", "title", "T", "--"}, kNotEnough, 1},
       {{"--each", "-set", "title", "T", "-set", "titel", "x", "@"}, kUnknown, 1}, {{"--each", "@"}, kNoSet, 1},

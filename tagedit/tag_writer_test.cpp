@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -273,8 +274,9 @@ TEST(TagWriter, WhatAKilledAppendLeftIsCompletedExactly) {
     TempDir dir;
     WriteFile(dir / "clean.mp3", clean);
     WriteFile(dir / "torn.mp3", head < 128 ? torn : clean);
-    EXPECT_EQ(Edit(dir / "torn.mp3", {"-set", "title", "New"}),
-              Edit(dir / "clean.mp3", {"-set", "title", "New"}));
+    std::string edited = Edit(dir / "clean.mp3", {"-set", "title", "New"});
+    EXPECT_EQ(edited.substr(edited.size() - 128), Id3v1({"New"}, 0, 255));
+    EXPECT_EQ(Edit(dir / "torn.mp3", {"-set", "title", "New"}), edited);
   }
 }
 
@@ -333,6 +335,25 @@ TEST(TagWriter, ABatchReportsDoneOnlyWhatIsDurable) {
   EXPECT_EQ(dir.Entries(), 3u);
   EXPECT_EQ(BatchReports(dir, {}, 4), done);  // the first write of late.mp3
   EXPECT_EQ(Frames(ReadFile(dir / "late.mp3")), Text("TIT2", "New"));
+}
+
+// SIGINT, SIGTERM or SIGHUP arriving while the audio is copied stop the
+// copy, and the file stays as it was.
+TEST(TagWriter, ASignalStopsACopyAndLeavesTheFile) {
+  sigset_t interrupt, old;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigprocmask(SIG_BLOCK, &interrupt, &old);
+  TempDir dir;
+  const std::string content = Mpeg(400);  // several chunks to copy
+  WriteFile(dir / "song.mp3", content);
+  FailingOps ops(1, [] { raise(SIGINT); });  // at the first chunk
+  EXPECT_EQ(WriteTitle(OpenTagFile(dir / "song.mp3"), ops),
+            "File error. Cannot write the file.");
+  EXPECT_TRUE(ReadFile(dir / "song.mp3") == content && dir.Entries() == 1);
+  timespec now{0, 0};
+  EXPECT_EQ(sigtimedwait(&interrupt, nullptr, &now), SIGINT);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 // A file of two names keeps the room inserted once: emptied and set again,
