@@ -400,11 +400,8 @@ TEST(FileSafety, EveryGuardStaysOnEveryPath) {
                   setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
                   ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump),
               0);
-    if (geteuid() == 0) {
-      ASSERT_EQ(setxattr(file.c_str(), "security.capability", capability.data(),
-                         capability.size(), 0),
-                0);
-    }
+    ASSERT_TRUE(geteuid() != 0 || setxattr(file.c_str(), "security.capability",
+                                           capability.data(), 20, 0) == 0);
     chmod(file.c_str(), 04764);
     const std::string before = Guards(file);
     const ino_t inode = Stat(file).st_ino;
@@ -509,12 +506,14 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
 // old or new, a summary for each new one, nothing left beside them, and the
 // status of the signal.
 TEST(FileSafety, ASignalEndsABatchWithEachFileOldOrNewAndReported) {
+  const char set_out[] = "For MP3 File: @\r\n- Set title to T\r\n";
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     TempDir dir;
     std::vector<std::string> args{"--each", "-set", "title", "T"};
     for (int i = 0; i < 100; ++i) {
-      args.push_back(dir / ("s" + std::to_string(i) + ".mp3"));
+      args.push_back(dir /
+                     ("s" + std::to_string(i % 10) + std::to_string(i / 10)));
       WriteFile(args.back(), kAudio);
     }
     TempDir out;
@@ -532,11 +531,7 @@ TEST(FileSafety, ASignalEndsABatchWithEachFileOldOrNewAndReported) {
                                       AudioOf(after) == kAudio));
     }
     std::string printed = ReadFile(out / "out");
-    size_t summaries = 0;
-    for (size_t at = 0; (at = printed.find("For MP3", at)) != std::string::npos;
-         ++at)
-      ++summaries;
-    EXPECT_EQ(summaries, edited);
+    EXPECT_EQ(printed.size(), edited * WithFile(set_out, args[4]).size());
     EXPECT_EQ(dir.Entries(), 100u);
   }
 }
