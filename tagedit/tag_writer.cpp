@@ -142,7 +142,8 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   uint64_t block = file.status.st_blksize;
   // The new tag fits in the room, and the old one becomes its padding: so the
   // old tag is overwritten only once the new one is complete and synced, and
-  // a power loss never takes both.
+  // a power loss never takes both. Without an old tag, there is nothing to
+  // wait for.
   uint64_t room = (v2.size() + kMinPadding + block - 1) / block * block;
   uint64_t announced = room + file.v2_room() - kV2HeaderSize;
   if (announced >= kV2SizeLimit) return false;
@@ -156,7 +157,7 @@ bool InsertRoom(const TagFile& file, const std::string& v2,
   auto complete = [&] {
     if ((appends_v1 &&
          !(appended = ops.Append(fd, v1_at, file.size + room, v1))) ||
-        !ops.Write(fd, 0, tag) || !ops.Flush(fd)) {
+        !ops.Write(fd, 0, tag) || (!file.v2_tag.empty() && !ops.Flush(fd))) {
       return false;
     }
     zeroed = true;
