@@ -11,6 +11,7 @@
 #include "tagedit/edit_error.h"
 #include "tagedit/fields.h"
 #include "tagedit/manifest.h"
+#include "tagedit/signal_block.h"
 #include "tagedit/tag_edit.h"
 #include "tagedit/tag_list.h"
 
@@ -203,6 +204,9 @@ int main(int argc, char** argv) {
     tagedit::SummaryText summary;
     try {
       if (args[1] == "--each" || (args.size() == 3 && args[1] == "--apply")) {
+        // A signal ends a batch once its summaries are out: one that comes
+        // at the end waits until they are.
+        tagedit::SignalBlock signals;
         status = args[1] == "--each"
                      ? EditBatch([&](const tagedit::EachReport& report) {
                          return tagedit::ApplyTagEditsToEach(args, report);
