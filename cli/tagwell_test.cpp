@@ -162,7 +162,8 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, set_out, 0, "ID3\x03\0\0\0\0\x80\0"s + kAudio}, {set, set_out, 0, "ID3\xFF\0\0\0\0\0\0"s + kAudio},
       {set, set_out, 0, "ID3\x03\xFF\0\0\0\0\0"s + kAudio}, {set, set_out, 0, tagged(4, "\0\0\0\x06\x01\0"s, 0x40)},
       {at_d, kCannotOpen, 1, kTagged, nullptr, nullptr, "tagwell: @.d: File error. Cannot open the file. (No such file or directory)\n"}, {at_d, kCannotOpen, 1, kTagged, dir, nullptr, "tagwell: @.d: File error. Cannot open the file. (Is a directory)\n"}, {at_d, kCannotOpen, 1, kTagged, fifo},
-      {{"@.d/song.mp3", "-set", "title", "T"}, protects ? kCannotOpen : "For MP3 File: @.d/song.mp3\r\n- Set title to T\r\n", protects, kTagged, planted, [] { if (geteuid() != 0) _exit(126); }},
+      {{"@.d/song.mp3", "-set", "title", "T"}, protects ? kCannotOpen : "For MP3 File: @.d/song.mp3\r\n- Set title to T\r\n", protects, kTagged, planted, [] { if (geteuid() != 0) _exit(126); },
+       protects ? "tagwell: @.d/song.mp3: File error. Cannot open the file. (Permission denied)\n" : ""},
       // A tag past the end, a frame past the tag.
       {set, kUnsupported, 1, tagged(5, "")}, {set, kCannotRead, 1, kTagged.substr(0, 6) + '\x7F' + kTagged.substr(7)},
       {set, kCannotRead, 1, tagged(3, "TIT2" + "\0\0\0\x30\0\0x"s)}, {set, set_out, 0, [] { std::string a = kAudio; a[188] = a[376] = a[564] = 0x47; return a; }()},
