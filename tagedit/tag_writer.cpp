@@ -255,6 +255,9 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
   uint64_t size =
       ChooseV2Size(tag.frames.empty() ? 0 : v2.size(), file.v2_room(),
                    audio_size, audio_size >= kLargeFile || linked);
+  // A first tag, like a large file's, costs no copy where room can be
+  // inserted, and the file keeps its inode and with it every guard.
+  bool inserts = audio_size >= kLargeFile || linked || file.v2_tag.empty();
   bool in_place = size == file.v2_room();
   std::string padded = in_place ? PadV2(v2, size) : "";
   // Nothing to change, nothing written: not even the file's times.
@@ -264,8 +267,7 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
   }
   if (in_place) {
     WriteInPlace(file, padded, v1, GuardsToKeep(file), ops);
-  } else if ((audio_size >= kLargeFile || linked) &&
-             InsertRoom(file, v2, v1, GuardsToKeep(file), ops)) {
+  } else if (inserts && InsertRoom(file, v2, v1, GuardsToKeep(file), ops)) {
     return;
   } else if (linked) {
     throw EditError(kCannotWrite);

@@ -25,8 +25,9 @@ uint64_t ChooseV2Size(uint64_t needed, uint64_t old_v2_size,
 std::string PadV2(const std::string& v2, uint64_t size);
 
 // Puts the ID3v2 tag `tag` and the ID3v1 tag `v1` into `file`: in place when
-// the ID3v2 tag keeps its size, into blocks inserted at the front of a large
-// or hard-linked file where the file system can, else by a complete new file
+// the ID3v2 tag keeps its size, into blocks inserted at the front of a large,
+// hard-linked or untagged file where the file system can, else by a complete
+// new file
 // that carries every guard of the old one and takes its place; throws
 // EditError, and then the file is as it was. Writes nothing when every byte
 // would stay as it is. Given `pending`, a new file is left there, not yet
