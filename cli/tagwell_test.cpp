@@ -185,6 +185,9 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kCannotWrite, 1, kTagged, nullptr, Limit(RLIMIT_FSIZE, kTagged.size()), kTooLarge},
       // As nobody: a file it may not read, nor write, in a folder it may not write.
       {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody, "tagwell: @: File error. Cannot open the file. (Permission denied)\n"}, {set, kCannotWrite, 1, kTight, Chmod(".", 0555), AsNobody, kDenied},
+      // As nobody, in place; a new file in a folder it may write but not read.
+      {set, set_out, 0, kTagged, nullptr, AsNobody},
+      {set, set_out, 0, kTight, [](const TempDir& d) { chmod((d / ".").c_str(), 0333), chown((d / "song.mp3").c_str(), 65534, 65534); }, AsNobody},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody, kDenied}, {set, kCannotWrite, 1, kAudio, Chmod("song.mp3", 0444), AsNobody, kDenied},
       // A new file that could not be given the old one's owner; an ignored
       // SIGCHLD inherited; no /proc (as root); output lost.

@@ -156,6 +156,26 @@ TEST(TagWriter, WritesOnlyTheFileItOpenedAsItWasRead) {
   }
 }
 
+// A file another program puts under the new file's temporary name is never
+// removed.
+TEST(TagWriter, RemovesOnlyWhatItMade) {
+  TempDir dir;
+  const std::string tight = Id3v2(3, Text("TPE1", "A")) + Mpeg(5);
+  WriteFile(dir / "song.mp3", tight), WriteFile(dir / "theirs", "theirs");
+  struct Ops : FileOps {
+    std::string dir;
+    bool Exchange(int, const std::string& a, const std::string&) override {
+      rename((dir + "theirs").c_str(), (dir + a).c_str());
+      errno = EIO;
+      return false;
+    }
+  } ops;
+  ops.dir = dir / "";
+  EXPECT_EQ(WriteTitle(OpenTagFile(dir / "song.mp3"), ops),
+            "File error. Cannot write the file.");
+  EXPECT_TRUE(ReadFile(dir / "song.mp3") == tight && dir.Entries() == 2);
+}
+
 // A lock held elsewhere is waited for, then reported. Meanwhile the name is
 // given to a symbolic link, which is not followed, and the first file's lock
 // is let go before the name is looked at again; or a folder on the way to the
