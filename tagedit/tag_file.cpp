@@ -71,8 +71,8 @@ bool ReadLink(int dir, const std::string& name, std::string* target) {
 // led on, its text is read only to learn the target's directory, and the name
 // found there must be the very file the kernel opened. From then on, only
 // the directory's descriptor is used, so no later swap of a component
-// redirects the edit.
-void Locate(const std::string& name, TagFile* file) {
+// redirects the edit. False when the name found holds another regular file.
+bool LocateOnce(const std::string& name, TagFile* file) {
   std::string path = name;
   UniqueFd base;  // the directory `path` is relative to; none: the working one
   struct stat opened = {};
@@ -99,12 +99,20 @@ void Locate(const std::string& name, TagFile* file) {
     }
     if (SameInode(named, opened)) {
       file->directory = std::move(dir);
-      return;
+      return true;
     }
-    if (!S_ISLNK(named.st_mode) || !ReadLink(dir.get(), file->name, &path)) {
-      break;
-    }
+    if (!S_ISLNK(named.st_mode)) return false;
+    if (!ReadLink(dir.get(), file->name, &path)) break;
     base = std::move(dir);
+  }
+  throw EditError(kChanged);
+}
+
+// As LocateOnce, again while another edit puts a new file in place of the
+// one opened: then that is the file to edit.
+void Locate(const std::string& name, TagFile* file) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (LocateOnce(name, file)) return;
   }
   throw EditError(kChanged);
 }

@@ -291,14 +291,11 @@ TEST(TagWriter, WhatAKilledAppendLeftIsCompletedExactly) {
     std::string torn = head < 3
                            ? clean + std::string(head, '\0') + v1.substr(head)
                            : clean + v1.substr(0, head);
-    if (head < 128) {
-      EXPECT_EQ(TornV1Length(torn.size(), torn.substr(torn.size() - 128)),
-                torn.size() - clean.size());
-    }
-    EXPECT_EQ(TornV1Length(clean.size(), clean.substr(clean.size() - 128)), 0u);
+    if (head >= 128) torn = clean;
+    EXPECT_EQ(TornV1Length(torn.size(), torn.substr(torn.size() - 128)),
+              torn.size() - clean.size());
     TempDir dir;
-    WriteFile(dir / "clean.mp3", clean);
-    WriteFile(dir / "torn.mp3", head < 128 ? torn : clean);
+    WriteFile(dir / "clean.mp3", clean), WriteFile(dir / "torn.mp3", torn);
     std::string edited = Edit(dir / "clean.mp3", {"-set", "title", "New"});
     EXPECT_EQ(edited.substr(edited.size() - 128), Id3v1({"New"}, 0, 255));
     EXPECT_EQ(Edit(dir / "torn.mp3", {"-set", "title", "New"}), edited);
@@ -367,8 +364,7 @@ TEST(TagWriter, ABatchReportsDoneOnlyWhatIsDurable) {
 // copy, and the file stays as it was.
 TEST(TagWriter, ASignalStopsACopyAndLeavesTheFile) {
   sigset_t interrupt, old;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
+  sigemptyset(&interrupt), sigaddset(&interrupt, SIGINT);
   sigprocmask(SIG_BLOCK, &interrupt, &old);
   TempDir dir;
   const std::string content = Id3v2(3, Text("TPE1", "A")) + Mpeg(400);
@@ -377,7 +373,7 @@ TEST(TagWriter, ASignalStopsACopyAndLeavesTheFile) {
   EXPECT_EQ(WriteTitle(OpenTagFile(dir / "song.mp3"), ops),
             "File error. Cannot write the file.");
   EXPECT_TRUE(ReadFile(dir / "song.mp3") == content && dir.Entries() == 1);
-  timespec now{0, 0};
+  const timespec now{};
   EXPECT_EQ(sigtimedwait(&interrupt, nullptr, &now), SIGINT);
   sigprocmask(SIG_SETMASK, &old, nullptr);
 }
@@ -390,9 +386,8 @@ TEST(TagWriter, ALinkedFileKeepsTheRoomItGot) {
   ASSERT_EQ(link((dir / "song.mp3").c_str(), (dir / "other").c_str()), 0);
   std::vector<size_t> sizes;
   try {
-    for (const char* title : {"A", "", "B", "", "C"}) {
+    for (const char* title : {"A", "", "B", "", "C"})
       sizes.push_back(Edit(dir / "song.mp3", {"-set", "title", title}).size());
-    }
   } catch (const EditError&) {
     GTEST_SKIP() << "the file system cannot insert room";
   }
