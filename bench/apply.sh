@@ -11,15 +11,9 @@ source bench/timing.sh
 need_tagwell
 make_scratch_dir
 
-# 1,000 fresh copies of the sample in $dir/work, tagged with room.
-make_files() {
-  rm -rf "$dir/work" && mkdir "$dir/work"
-  for i in $(seq 1000); do cp sample/sample.mp3 "$dir/work/$i.mp3"; done
-  "$tagwell" --each -set title Title -set artist Artist "$dir/work"/*.mp3 >/dev/null
-}
 # Times the command on fresh files, 5 times; the median.
 median_on_fresh() {
-  for _ in 1 2 3 4 5; do make_files; sync; time_ms "$@"; done | median
+  for _ in 1 2 3 4 5; do make_files work room; sync; time_ms "$@"; done | median
 }
 median_of() { for _ in 1 2 3 4 5; do time_ms "$@"; done | median; }
 row() {
@@ -32,7 +26,7 @@ seq 1000 | awk -v d="$dir/work" \
   >"$dir/titles.json"
 apply=$(median_on_fresh "$tagwell" --apply "$dir/titles.json")
 each=$(median_on_fresh "$tagwell" --each -set album Live "$dir/work"/*.mp3)
-make_files
+make_files work room
 json=$(median_of "$tagwell" --list --json "$dir/work"/*.mp3)
 text=$(median_of "$tagwell" --list "$dir/work"/*.mp3)
 

@@ -14,14 +14,6 @@ source bench/timing.sh
 need_tagwell_and_mid3v2
 make_scratch_dir
 
-# 1,000 copies of the sample in $dir/$1, tagged with room unless $2 is "bare".
-make_files() {
-  rm -rf "${dir:?}/$1" && mkdir "$dir/$1"
-  for i in $(seq 1000); do cp sample/sample.mp3 "$dir/$1/$i.mp3"; done
-  if [ "$2" != bare ]; then
-    "$tagwell" --each -set title Title -set artist Artist "$dir/$1"/*.mp3 >/dev/null
-  fi
-}
 loop() { for f in "$dir/work"/*.mp3; do "$tagwell" "$f" -set album Live >/dev/null; done; }
 
 cat >"$dir/read.c" <<'C'

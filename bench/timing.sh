@@ -32,3 +32,12 @@ make_scratch_dir() {
   dir=$(mktemp -d "${TMPDIR:-/tmp}/tagwell-bench-XXXXXX")
   trap 'rm -rf "$dir"' EXIT
 }
+
+# 1,000 copies of the sample in $dir/$1, tagged with room unless $2 is "bare".
+make_files() {
+  rm -rf "${dir:?}/$1" && mkdir "$dir/$1"
+  for i in $(seq 1000); do cp sample/sample.mp3 "$dir/$1/$i.mp3"; done
+  if [ "$2" != bare ]; then
+    "$tagwell" --each -set title Title -set artist Artist "$dir/$1"/*.mp3 >/dev/null
+  fi
+}
