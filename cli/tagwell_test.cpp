@@ -57,6 +57,12 @@ const std::string kTagged = Id3v2(3, Text("TIT2", "Old"), 100) + kAudio;
 // A tag without room: the title set makes it grow, into a new file.
 const std::string kTight = Id3v2(3, Text("TPE1", "A")) + kAudio;
 
+struct stat Stat(const std::string& path) {
+  struct stat status {};
+  lstat(path.c_str(), &status);
+  return status;
+}
+
 // Replaces every "@" in `text` with `file`.
 std::string WithFile(std::string text, const std::string& file) {
   for (size_t at; (at = text.find('@')) != std::string::npos;)
@@ -303,11 +309,10 @@ TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
   WriteFile(name, kAudio);
   RunTagwell({name, "-set", "title", "T\xC3\xA9", "-set", "tracknum", "3"});
   const std::string bytes = ReadFile(name);
-  struct stat before, after;
-  stat(name.c_str(), &before);
+  const struct stat before = Stat(name);
   WriteFile(dir / "m.json", RunTagwell({"--list", "--json", name}).out);
   EXPECT_EQ(RunTagwell({"--apply", dir / "m.json"}).status, 0);
-  stat(name.c_str(), &after);
+  const struct stat after = Stat(name);
   EXPECT_TRUE(ReadFile(name) == bytes && after.st_ino == before.st_ino &&
               after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
               after.st_ctim.tv_nsec == before.st_ctim.tv_nsec);
@@ -353,12 +358,6 @@ TEST(TagwellBinary, CompletionsAndManualNameEveryField) {
   }
 }
 
-struct stat Stat(const std::string& path) {
-  struct stat status {};
-  lstat(path.c_str(), &status);
-  return status;
-}
-
 // What the file system keeps about a file beside its bytes: its mode, owner,
 // extended attributes (its ACL among them) and inode flags.
 std::string Guards(const std::string& path) {
@@ -385,28 +384,22 @@ TEST(FileSafety, EveryGuardStaysOnEveryPath) {
   // The ACL is the file's, or the folder's default (which a new file gets and
   // must not keep).
   for (int kind = 0; kind < 3; ++kind) {
-    bool folder_acl = kind == 2;
     TempDir dir;
     const std::string file = dir / "song.mp3";
     WriteFile(file, kind == 1 ? kTagged : kTight);
+    tagedit::UniqueFd fd(open(file.c_str(), O_RDONLY));
+    int nodump = FS_NODUMP_FL;
     // user::rw- user:nobody:rw- group::r-- mask::rw- other::r--, as setfacl
     // stores it; a capability of binding low ports, as setcap stores it.
     // clang-format off
     const std::string acl = "\x02\0\0\0" "\x01\0\x06\0\xFF\xFF\xFF\xFF" "\x02\0\x06\0\xFE\xFF\0\0" "\x04\0\x04\0\xFF\xFF\xFF\xFF"
                             "\x10\0\x06\0\xFF\xFF\xFF\xFF" "\x20\0\x04\0\xFF\xFF\xFF\xFF"s;
     const std::string capability = "\x01\0\0\x02\0\x04\0\0"s + std::string(12, '\0');
+    ASSERT_EQ(setxattr((kind == 2 ? dir / "." : file).c_str(), kind == 2 ? "system.posix_acl_default" : "system.posix_acl_access",
+                       acl.data(), acl.size(), 0) | setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
+              ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump), 0);
+    ASSERT_TRUE(geteuid() != 0 || setxattr(file.c_str(), "security.capability", capability.data(), 20, 0) == 0);
     // clang-format on
-    int nodump = FS_NODUMP_FL;
-    tagedit::UniqueFd fd(open(file.c_str(), O_RDONLY));
-    ASSERT_EQ(setxattr((folder_acl ? dir / "." : file).c_str(),
-                       folder_acl ? "system.posix_acl_default"
-                                  : "system.posix_acl_access",
-                       acl.data(), acl.size(), 0) |
-                  setxattr(file.c_str(), "user.origin", "vinyl", 5, 0) |
-                  ioctl(fd.get(), FS_IOC_SETFLAGS, &nodump),
-              0);
-    ASSERT_TRUE(geteuid() != 0 || setxattr(file.c_str(), "security.capability",
-                                           capability.data(), 20, 0) == 0);
     chmod(file.c_str(), 04764);
     const std::string before = Guards(file);
     const ino_t inode = Stat(file).st_ino;
