@@ -56,6 +56,8 @@ const std::string kAudio = Mpeg(4);
 const std::string kTagged = Id3v2(3, Text("TIT2", "Old"), 100) + kAudio;
 // A tag without room: the title set makes it grow, into a new file.
 const std::string kTight = Id3v2(3, Text("TPE1", "A")) + kAudio;
+// A tag 4 KiB too large, which shrinks into a new file.
+const std::string kRoomy = Id3v2(3, Text("TPE1", "A"), 8000) + kAudio;
 
 struct stat Stat(const std::string& path) {
   struct stat status {};
@@ -190,14 +192,15 @@ TEST(TagwellBinary, PrintsExactlyWhatEachCommandCalls) {
       {set, kCannotWrite, 1, kAudio, nullptr, Limit(RLIMIT_FSIZE, kAudio.size()), kTooLarge},
       {set, kCannotWrite, 1, kTagged, nullptr, Limit(RLIMIT_FSIZE, kTagged.size()), kTooLarge},
       // As nobody: a file it may not read, nor write, in a folder it may not write.
-      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody, "tagwell: @: File error. Cannot open the file. (Permission denied)\n"}, {set, kCannotWrite, 1, kTight, Chmod(".", 0555), AsNobody, kDenied},
-      // As nobody, in place; a new file in a folder it may write but not read.
-      {set, set_out, 0, kTagged, nullptr, AsNobody},
-      {set, set_out, 0, kTight, [](const TempDir& d) { chmod((d / ".").c_str(), 0333), chown((d / "song.mp3").c_str(), 65534, 65534); }, AsNobody},
+      {set, kCannotOpen, 1, kTagged, Chmod("song.mp3", 0), AsNobody, "tagwell: @: File error. Cannot open the file. (Permission denied)\n"}, {set, kCannotWrite, 1, kRoomy, Chmod(".", 0555), AsNobody, kDenied},
+      // As nobody: in place; a tag grown into inserted room, which keeps the
+      // root-owned inode; a new file in a folder it may write but not read.
+      {set, set_out, 0, kTagged, nullptr, AsNobody}, {set, set_out, 0, kTight, nullptr, AsNobody},
+      {set, set_out, 0, kRoomy, [](const TempDir& d) { chmod((d / ".").c_str(), 0333), chown((d / "song.mp3").c_str(), 65534, 65534); }, AsNobody},
       {set, kCannotWrite, 1, kTagged, Chmod("song.mp3", 0444), AsNobody, kDenied}, {set, kCannotWrite, 1, kAudio, Chmod("song.mp3", 0444), AsNobody, kDenied},
       // A new file that could not be given the old one's owner; an ignored
       // SIGCHLD inherited; no /proc (as root); output lost.
-      {set, kCannotWrite, 1, kTight, nullptr, AsNobody, "tagwell: @: File error. Cannot write the file. (Operation not permitted)\n"}, {set, set_out, 0, kTagged, nullptr, [] { signal(SIGCHLD, SIG_IGN); }},
+      {set, kCannotWrite, 1, kRoomy, nullptr, AsNobody, "tagwell: @: File error. Cannot write the file. (Operation not permitted)\n"}, {set, set_out, 0, kTagged, nullptr, [] { signal(SIGCHLD, SIG_IGN); }},
       {set, set_out, 0, kTight, nullptr, [] {
          if (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
              umount2("/proc", MNT_DETACH))

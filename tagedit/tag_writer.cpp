@@ -256,9 +256,12 @@ void WriteTags(const TagFile& file, const V2Tag& tag, const std::string& v1,
       ChooseV2Size(tag.frames.empty() ? 0 : v2.size(), file.v2_room(),
                    audio_size, audio_size >= kLargeFile || linked);
   // A first tag, like a large file's, costs no copy where room can be
-  // inserted, and the file keeps its inode and with it every guard.
-  bool inserts = audio_size >= kLargeFile || linked || file.v2_tag.empty();
+  // inserted, and the file keeps its inode and with it every guard; so does
+  // any growing tag of a caller who cannot see the trusted.* attributes a new
+  // file would lose.
   bool in_place = size == file.v2_room();
+  bool inserts = audio_size >= kLargeFile || linked || file.v2_tag.empty() ||
+                 (size > file.v2_room() && !Capable(CAP_SYS_ADMIN));
   std::string padded = in_place ? PadV2(v2, size) : "";
   // Nothing to change, nothing written: not even the file's times.
   if (in_place && file.zero_blocks == 0 && padded == file.v2_tag &&
