@@ -495,11 +495,9 @@ TEST(FileSafety, CrashesAndSignalsLeaveTheOldFileOrTheNewOne) {
     EXPECT_TRUE(after == original ||
                 (Frames(after) == Text("TIT2", "T") + Text("TPE1", "K") &&
                  AudioOf(after) == AudioOf(original)));
-    if (dir.Entries() > 5) {
-      WriteFile(dir / "x.mp3", kTight);
-      RunTagwell({dir / "x.mp3", "-set", "title", "T"});
-      unlink((dir / "x.mp3").c_str());
-    }
+    // What a kill left goes with the next edit that makes a new file.
+    if (dir.Entries() > 5)
+      RunTagwell({file, "-set", "title", std::string(5000, 76)});
     EXPECT_EQ(dir.Entries(), 5u);
   }
 }
