@@ -250,7 +250,7 @@ TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
     std::string after = "";  // --list --json of both files; "" if untouched
   };
   // clang-format off
-  const std::string odd = "@/odd\n\xE9.mp3", odd_json = "@/odd\\n\xEE\xBF\xA9.mp3";  // the byte as U+EFE9
+  const std::string odd = "@/odd\n\x80.mp3", odd_json = "@/odd\\n\xEE\xBE\x80.mp3";  // the byte as U+EF80
   // Stored as UTF-8: a byte that is not, then U+EF80 itself, byte by byte.
   const std::string odd_tag = Id3v2(4, Frame("TIT2", "\x03" "a\xFF\xEE\xBE\x80"s, 0, 4), 100) + kAudio;
   const std::vector<std::string> apply{"--apply", "@/m.json"};
@@ -272,6 +272,7 @@ TEST(TagwellBinary, ListsAsJsonAndAppliesManifests) {
        "[\n{\"file\":\"@/song.mp3\",\"tracknum\":\"1\"},\n{\"file\":\"" + odd_json + "\",\"tracknum\":\"2/9\",\"title\":\"T\xC3\xBF\"}\n]\n"},
       refused("{\"file\":\"a\",}]", "Not JSON at line 2, column 13: syntax error while parsing object key - unexpected '}'; expected string literal"),
       {apply, "{\"file\":\"@/song.mp3\"}", "", "tagwell: @/m.json: Manifest error. The top level is not an array.\n", 1},
+      refused("{\"file\":\"x\"}] x", "Not JSON at line 2, column 15: syntax error while parsing value - invalid literal; last read: '\"x\"}] x'; expected end of input"),
       refused("1]", "Entry 2 is not an object."), refused("{\"title\":\"x\"}]", "Entry 2 has no \"file\"."),
       refused("{\"file\":\"@/song.mp3\",\"year\":2024}]", "Entry 2: \"year\" is not a string."),
       refused("{\"file\":\"@/song.mp3\",\"Title\":\"x\"}]", "Entry 2: unknown key \"Title\"."),

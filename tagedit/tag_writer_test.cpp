@@ -59,7 +59,8 @@ class FailingOps : public FileOps {
     if (left_-- != 0) return true;
     failed_call = name;
     if (instead_) instead_();
-    errno = ENOSPC;
+    // A failing exchange is one the file system does not support.
+    errno = failed_call == "Exchange" ? EINVAL : ENOSPC;
     return instead_ != nullptr;
   }
   bool failed() const { return left_ < 0; }
