@@ -263,9 +263,11 @@ TEST(TagWriter, AnyFailingCallLeavesTheOldFileOrReportsTheNewOne) {
                     after.substr(after.size() - 128) == Id3v1({"New"}, 0, 255);
       // Only the folder's sync comes after the new file took the name, and
       // only the old file's removal after that, which the next run does.
-      EXPECT_TRUE(error.empty() ? is_new
-                                : after == content ||
-                                      (is_new && ops.failed_call == "Sync"));
+      // Without exchange, a rename after the same check does.
+      EXPECT_TRUE(error.empty()
+                      ? is_new
+                      : (after == content && ops.failed_call != "Exchange") ||
+                            (is_new && ops.failed_call == "Sync"));
       EXPECT_EQ(dir.Entries(),
                 (linked ? 2u : 1u) + (ops.failed_call == "Unlink"));
       EXPECT_TRUE(!linked || ReadFile(dir / "other") == after);
@@ -318,8 +320,7 @@ std::vector<std::string> BatchReports(const TempDir& dir,
       return failing.count(name) == 0 && errno == EIO;
     }
   } ops;
-  ops.failing = std::move(failing);
-  ops.writes_left = full_at;
+  ops.failing = std::move(failing), ops.writes_left = full_at;
   EditCommand command{{}, {{FindField("title"), "New"}}};
   std::vector<BatchFile> files;
   for (const char* name : {"none.mp3", "room.mp3", "late.mp3"}) {
