@@ -21,11 +21,10 @@ class UniqueFd {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   int Release() { return std::exchange(fd_, kNone); }
-  // Closes the descriptor held and takes `fd`; returns whether close succeeded.
-  bool Reset(int fd = kNone) {
-    bool closed = fd_ < 0 || close(fd_) == 0;
+  // Closes the descriptor held and takes `fd`.
+  void Reset(int fd = kNone) {
+    if (fd_ >= 0) close(fd_);
     fd_ = fd;
-    return closed;
   }
 
  private:
