@@ -74,9 +74,6 @@ unsigned char GenreByte(const std::string& text) {
   return genre < 0 ? kNoGenre : genre;
 }
 
-constexpr char kV1Magic[] = "TAG";
-constexpr size_t kMagicSize = sizeof kV1Magic - 1;
-
 }  // namespace
 
 uint64_t TornV1Length(uint64_t size, const std::string& tail) {
@@ -84,8 +81,8 @@ uint64_t TornV1Length(uint64_t size, const std::string& tail) {
   // more: the earliest such start within a tag's length of the end.
   if (size % kTearBoundary == 0) {
     for (size_t length = std::min<size_t>(tail.size(), kV1Size - 1);
-         length >= kMagicSize; --length) {
-      if (tail.compare(tail.size() - length, kMagicSize, kV1Magic) == 0) {
+         length >= kV1MagicSize; --length) {
+      if (tail.compare(tail.size() - length, kV1MagicSize, kV1Magic) == 0) {
         return length;
       }
     }
@@ -95,8 +92,8 @@ uint64_t TornV1Length(uint64_t size, const std::string& tail) {
   // first: the tag whole but for those, which read zero.
   if (size < kV1Size || tail.size() != kV1Size) return 0;
   uint64_t head = kTearBoundary - (size - kV1Size) % kTearBoundary;
-  bool torn = head < kMagicSize && tail.find_first_not_of('\0') == head &&
-              tail.compare(head, kMagicSize - head, kV1Magic + head) == 0;
+  bool torn = head < kV1MagicSize && tail.find_first_not_of('\0') == head &&
+              tail.compare(head, kV1MagicSize - head, kV1Magic + head) == 0;
   return torn ? kV1Size : 0;
 }
 
@@ -113,7 +110,7 @@ std::string BuildV1(const V2Tag& tag, const std::vector<const Field*>& set,
     *text = values.empty() ? "" : values[0];
     return true;
   };
-  std::string v1 = "TAG" + std::string(kV1Size - 3, '\0');
+  std::string v1 = kV1Magic + std::string(kV1Size - kV1MagicSize, '\0');
   std::string text;
   for (const TextSlot& slot : kTextSlots) {
     std::string bytes = frame_text(slot.field, &text)

@@ -12,6 +12,8 @@ namespace tagedit {
 
 // The ID3v1 tag: the last 128 bytes of a file, starting "TAG".
 inline constexpr uint64_t kV1Size = 128;
+inline constexpr char kV1Magic[] = "TAG";
+inline constexpr size_t kV1MagicSize = sizeof kV1Magic - 1;
 
 // How many of the last bytes of a file `size` long, ending in `tail` (its
 // last kV1Size bytes, or all of a shorter file), are what a kill left of an

@@ -231,7 +231,7 @@ void FindV1(TagFile* file, const Bytes& bytes_of_file) {
     std::string bytes;
     if (room >= behind + kV1Size &&
         bytes_of_file.Read(file->size - behind - kV1Size, kV1Size, &bytes) &&
-        bytes.compare(0, 3, "TAG") == 0) {
+        bytes.compare(0, kV1MagicSize, kV1Magic) == 0) {
       file->v1_tag = bytes;
       file->v1_at = file->size - behind - kV1Size;
       return;
